@@ -2,6 +2,7 @@
 // Named re-entrant lock with a time-out and recovery from an owner thread
 // that died while holding it.
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -40,6 +41,9 @@ class TMutexCriticalSection : public TAbstractCriticalSection {
   void Leave() override;
   bool TryEnter() override;
   bool IsOwned() const;
+  // Kernel id of the owning thread, 0 when free; nesting depth of the owner.
+  uint32_t OwnerThreadId() const;
+  int32_t Depth() const;
 
  protected:
   void Acquire() override;
@@ -47,7 +51,7 @@ class TMutexCriticalSection : public TAbstractCriticalSection {
 
  private:
   struct Impl;
-  Impl *FImpl;
+  std::unique_ptr<Impl> FImpl;
 };
 
 // Enter on construction, Leave on destruction.

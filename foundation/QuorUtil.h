@@ -21,6 +21,8 @@ int WildcardPos(std::string_view pattern, std::string_view text);
 // ---- Random text ---------------------------------------------------------
 // Count random ASCII letters and digits.
 std::string RandomText(int count);
+// A random number from 0 to Limit - 1 (0 when Limit <= 0).
+int RandomBelow(int limit);
 
 // ---- Yield hook ----------------------------------------------------------
 // Lets the user interface process its pending events when called on the main
@@ -105,7 +107,9 @@ bool PatternMatchesWhole(const std::string &pattern, const std::string &text, un
 // ---- Files ---------------------------------------------------------------
 // Path made unique by appending a bracketed five-character random tag to the
 // stem until no file of that name exists: Folder/Stem[abcde]Ext.
-std::string GetUniquePath(const std::string &folder, const std::string &stem, const std::string &ext);
+std::string GetUniquePath(const std::string &folder, const std::string &stem,
+                          const std::string &ext);
 // Writes Data to Path through a temporary file in the same folder that is
 // flushed and renamed over Path, so a crash never leaves a truncated file.
-bool WriteFileAtomically(const std::string &path, std::string_view data, std::string *error = nullptr);
+bool WriteFileAtomically(const std::string &path, std::string_view data,
+                         std::string *error = nullptr);
