@@ -1,0 +1,89 @@
+#pragma once
+// One HTTP/1.1 request to the webmail service, sent on a fresh connection by
+// PerformRequest, which also follows redirects, answers Digest challenges and
+// keeps the cookie jar up to date.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "foundation/QuorUtil.h"
+#include "http/HttpCommunication.h"
+#include "http/HttpCookieList.h"
+#include "http/HttpResponse.h"
+
+class TQuorClientSocket;
+
+class THttpRequest : public THttpCommunication {
+ public:
+  THttpRequest();
+  ~THttpRequest() override;
+
+  // Replaces, adds (before the empty line ending the headers) or, with an
+  // empty value, removes a header. True when the header was there.
+  bool SetHeader(const std::string &name, const std::string &value);
+  bool GetUri(std::string &uri);
+  void SetUri(const std::string &uri);
+  // Host header value followed by the uri: what cookies are matched against.
+  bool GetFullUri(std::string &text);
+  // Points the request at an absolute URL: uri, "host" and "port" headers.
+  void SetUrl(const std::string &url);
+  // Bytes after the empty line when the lines are sent.
+  int64_t BodyLength() const;
+  // The logon PROPFIND of the HTTPMail session, aimed at EndpointUrl.
+  void BuildLogonRequest(const std::string &endpointUrl);
+
+  bool TerminateRequested() const { return TerminateFlag && *TerminateFlag; }
+  bool StopRequested() const { return (CancelFlag && *CancelFlag) || TerminateRequested(); }
+
+  // The exchange. Error comes back empty on success (the caller empties it
+  // beforehand); Deadline is a date-time, 0 meaning now + Timeout seconds.
+  void PerformRequest(THttpResponse &response, THttpCookieList *cookies, std::string &error,
+                      double deadline = 0);
+
+  int32_t RedirectDepth = 0;
+  int32_t AuthAttempts = 0;
+  uint32_t BytesSent = 0;
+  uint32_t BytesReceived = 0;
+  uint32_t SendMs = 0;
+  uint32_t ReceiveMs = 0;
+  int32_t Timeout = 60;  // seconds
+  std::string Name = "THttpRequest";
+  const bool *TerminateFlag = nullptr;
+  const bool *CancelFlag = nullptr;
+  int32_t ConnectRetries = 10;
+  bool FollowRedirects = true;
+  bool HandleAuthentication = true;
+  int32_t MaxRedirects = 15;
+  int32_t MaxAuthAttempts = 2;
+  bool DetectBadPassword = true;
+  TDNSResult DnsResult = dns_NotPerformed;
+  uint8_t ConnectResult = 1;
+  int32_t RequestCount = 0;
+  std::string UserId;
+  std::string Password;
+  std::string Challenge;
+  std::string ClientNonce;
+  int32_t NonceCount = 1;
+
+ private:
+  class TExchange;
+  std::unique_ptr<TStringList> FTrace;  // open developer trace, if any
+};
+
+// Name of a host lookup outcome ("dns_Timeout"), as failure texts give it.
+const char *DnsResultName(TDNSResult result);
+
+// One base address ("http://127.0.0.1:8080") that replaces scheme, host and
+// port of every service endpoint, so tests and the demo can point the
+// gateway at a stand-in service. Empty switches it off; when never set, the
+// environment variable BRELVANE_SERVICE_BASE is used.
+void SetServiceBaseOverride(const std::string &baseUrl);
+std::string GetServiceBaseOverride();
+// Url with scheme, host and port taken from the override (unchanged when
+// there is none).
+std::string ApplyServiceBase(const std::string &url);
+// The two HTTPMail endpoints, override applied; the MSN one for user ids
+// containing "@msn".
+std::string HttpMailEndpointFor(const std::string &userId);
+// Host part of an absolute URL ("http://h:81/x" gives "h").
+std::string UrlHost(const std::string &url);

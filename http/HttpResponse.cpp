@@ -1,0 +1,75 @@
+#include "http/HttpResponse.h"
+
+namespace {
+
+// Splits at runs of blanks, as the status line is read.
+TStringList Words(const std::string &text) {
+  TStringList words;
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && text[i] == ' ') ++i;
+    size_t j = i;
+    while (j < text.size() && text[j] != ' ') ++j;
+    if (j > i) words.push_back(text.substr(i, j - i));
+    i = j;
+  }
+  return words;
+}
+
+}  // namespace
+
+bool THttpResponse::GetStatusCode(int &code) {
+  if (!FLines.empty() && FLines.front().empty()) Delete(0);
+  if (FLines.empty()) return false;
+  const TStringList words = Words(Trim(FLines.front()));
+  if (words.size() < 2) return false;
+  return TryStrToInt(words[1], code);
+}
+
+std::string THttpResponse::GetStatusText() {
+  int code = 0;
+  if (!GetStatusCode(code)) return std::string();
+  const std::string line = Trim(FLines.front());
+  const TStringList words = Words(line);
+  // The code is the second word; skip past it in the line itself so the
+  // phrase keeps its own spacing.
+  size_t pos = line.find(words[0]) + words[0].size();
+  pos = line.find(words[1], pos) + words[1].size();
+  return pos + 1 < line.size() ? line.substr(pos + 1) : std::string();
+}
+
+TStringList THttpResponse::GetBody() const {
+  const int end = HeaderEnd();
+  if (end < 0) return {};
+  return TStringList(FLines.begin() + end + 1, FLines.end());
+}
+
+void THttpResponse::MergeHeaders(const TStringList &headers) {
+  if (headers.empty()) return;
+  if (FLines.empty()) {
+    FLines = headers;
+    FLines.emplace_back();
+    return;
+  }
+  const int n = int(headers.size());
+  for (int i = 0; i < n; ++i) {
+    if (i < Count() && !FLines[size_t(i)].empty())
+      FLines[size_t(i)] = headers[size_t(i)];
+    else
+      Insert(i, headers[size_t(i)]);
+  }
+  // The header block must stay closed by an empty line, also when the old
+  // content ended right where the new headers end.
+  if (n >= Count() || !FLines[size_t(n)].empty()) Insert(n, std::string());
+  if (!FLines.empty() && FLines.front().empty()) Delete(0);
+}
+
+void THttpResponse::PutBody(const TStringList &body) {
+  int end = HeaderEnd();
+  if (end < 0) {
+    FLines.emplace_back();
+    end = Count() - 1;
+  }
+  FLines.resize(size_t(end) + 1);
+  FLines.insert(FLines.end(), body.begin(), body.end());
+}

@@ -1,0 +1,22 @@
+#pragma once
+#include <string>
+
+#include "http/HttpCommunication.h"
+
+class THttpResponse : public THttpCommunication {
+ public:
+  // The number after the first blank of the status line. An empty first line
+  // is dropped first (answers sometimes start with a stray line end).
+  bool GetStatusCode(int &code);
+  // The reason phrase: what follows the code and one blank.
+  std::string GetStatusText();
+  TStringList GetBody() const;
+
+  // Merges a block of header lines read from the wire into this response.
+  void MergeHeaders(const TStringList &headers);
+  // Makes Body the lines after the first empty line.
+  void PutBody(const TStringList &body);
+
+  // Date-time (days) at which the last exchange ended, whatever its outcome.
+  double ReceivedAt = 0;
+};
