@@ -197,7 +197,12 @@ std::string TQuorIniFile::SaveToText() const {
     }
     text += "\r\n";
   }
-  return Enciphered ? Encipher(text) : text;
+  // A plain text that the loader would take for the enciphered form (a first
+  // header holding the marker) is written enciphered, so it reads back whole.
+  const bool looksEnciphered =
+      std::string_view(text).substr(0, EncipheredHeaderLength).find("Encrypted File v") !=
+      std::string_view::npos;
+  return Enciphered || looksEnciphered ? Encipher(text) : text;
 }
 
 bool TQuorIniFile::UpdateFile(std::string *error) {

@@ -248,6 +248,15 @@ TEST_F(IniFileTest, EncipheredFormRoundTripsAtBlockBoundaries) {
   EXPECT_EQ(TQuorIniFile::Decipher(TQuorIniFile::Encipher(std::string("ab\0cd", 5))), "abcd");
 }
 
+TEST_F(IniFileTest, PlainTextResemblingTheEncipheredFormIsNotMisreadAfterSaving) {
+  {
+    TQuorIniFile ini(path_);
+    ini.WriteString("XEncrypted File v2", "Key", "1");
+  }
+  TQuorIniFile ini(path_);
+  EXPECT_EQ(ini.ReadString("XEncrypted File v2", "Key", ""), "1");
+}
+
 // The child is killed by the file-size limit in the middle of writing the new
 // settings: a real crash at the worst moment. The old file must survive it.
 TEST_F(IniFileTest, CrashWhileSavingLeavesTheOldFileIntact) {
