@@ -101,11 +101,13 @@ bool TIndyClientSocket::Connect() {
   int32_t attempt = 1;
   bool connected = false;
   const auto deadline = Clock::now() + std::chrono::milliseconds(FTimeout);
+  FConnectAttempts = 0;
   if (TerminateRequested() || StopRequested()) return false;
   const int32_t limit = AttemptTimeout();
   std::string lastError;
   for (;;) {
     if (TerminateRequested() || StopRequested()) return false;
+    ++FConnectAttempts;
     try {
       Yield();
       FEngine->WriteTimeoutMs = FTimeout;

@@ -95,6 +95,8 @@ class TIndyClientSocket : public TQuorAbstractClientSocket {
   // Counts of engine reads that waited on the socket; lets tests tell a line
   // served from what was already received from one that needed the network.
   int64_t SocketWaits() const { return FSocketWaits; }
+  // Connect attempts made by the last Connect.
+  int32_t ConnectAttempts() const { return FConnectAttempts; }
   const std::string &Pushback() const { return FPushback; }
 
   // Cuts Line at its first CR LF pair, leading pairs dropped, and puts what
@@ -110,6 +112,7 @@ class TIndyClientSocket : public TQuorAbstractClientSocket {
   std::unique_ptr<TWatchTimer> FWatchTimer;
   bool FDisconnectNotified = true;  // nothing to announce before a connection
   int64_t FSocketWaits = 0;
+  int32_t FConnectAttempts = 0;
 };
 
 // The class callers instantiate.
