@@ -1,0 +1,549 @@
+#include "servers/QuorServer.h"
+
+#include <arpa/inet.h>
+#include <cxxabi.h>
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <algorithm>
+#include <cstdlib>
+#include <typeinfo>
+
+#include "foundation/QuorUtil.h"
+#include "log/Log.h"
+
+namespace {
+
+// Qt keeps whatever it is handed; beyond this much still unsent, the writer
+// waits for the peer, so a large message is never held twice in memory.
+constexpr qint64 kMaxHeldBytes = 64 * 1024;
+// The largest piece handed to the socket at once.
+constexpr size_t kWritePiece = 1024;
+// Lines longer than this are logged as a possible overflow attempt (and accepted).
+constexpr size_t kLongLine = 1000;
+constexpr int kTickMs = 1000;
+
+std::string AddressText(const QHostAddress &address) {
+  bool isV4 = false;
+  quint32 v4 = address.toIPv4Address(&isV4);
+  if (isV4) return IPv4ToText(htonl(v4));
+  return address.toString().toStdString();
+}
+
+std::string DemangledName(const std::type_info &type) {
+  int status = 0;
+  char *name = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
+  std::string result = (status == 0 && name) ? name : type.name();
+  std::free(name);
+  return result;
+}
+
+}  // namespace
+
+// ---- TQuorServer -----------------------------------------------------------
+
+TQuorServer::TQuorServer() : FHousekeeping(std::make_unique<QTimer>()) {
+  FHousekeeping->setInterval(kTickMs);
+  QObject::connect(FHousekeeping.get(), &QTimer::timeout, [this] { HousekeepingTick(); });
+  FHousekeeping->start();
+}
+
+TQuorServer::~TQuorServer() {
+  FShuttingDown = true;
+  FHousekeeping->stop();
+  FHousekeeping->disconnect();
+  SetActive(false);
+  // Connections still inside a handler outlive the server; they finish on
+  // their own once the handler returns.
+  for (TQuorServerSpawnedSocket *c : FConnections) c->FServer = nullptr;
+  FConnections.clear();
+  FPeerList.clear();
+}
+
+bool TQuorServer::Active() const { return FListener && FListener->isListening(); }
+
+void TQuorServer::SetActive(bool value) {
+  if (value == Active()) return;
+  if (value) {
+    auto listener = std::make_unique<QTcpServer>();
+    listener->setListenBacklogSize(5);
+    QObject::connect(listener.get(), &QTcpServer::newConnection, [this] { AcceptPending(); });
+    QHostAddress address(QString::fromStdString(FListenAddress));
+    if (!listener->listen(address, static_cast<quint16>(FPort)))
+      throw ESocketError(listener->errorString().toStdString());
+    FListener = std::move(listener);
+    return;
+  }
+  FListener->close();
+  FListener->disconnect();
+  // The listener may be emitting right now (a connection being built pumps
+  // the loop), so it is released by the loop rather than here.
+  FListener.release()->deleteLater();
+  DestroyAllConnections();
+}
+
+void TQuorServer::SetPort(int value) {
+  if (value == FPort) return;
+  if (Active()) throw ESocketError("Can't change value while socket is active");
+  FPort = value;
+}
+
+int TQuorServer::BoundPort() const { return Active() ? FListener->serverPort() : 0; }
+
+std::string TQuorServer::TranscriptFileName() const {
+  if (!FTranscriptFileName.empty()) return FTranscriptFileName;
+  return DemangledName(typeid(*this));
+}
+
+void TQuorServer::Log(const std::string &text, uint8_t detail, bool error) {
+  try {
+    if (FOnLog && !FOnLog(this, nullptr, text, detail, error)) return;
+  } catch (...) {
+  }
+  WriteLogLine(TranscriptFileName(), text, detail, error);
+}
+
+void TQuorServer::AcceptPending() {
+  while (FListener && FListener->hasPendingConnections()) {
+    std::unique_ptr<QTcpSocket> socket(FListener->nextPendingConnection());
+    if (!socket) break;
+    socket->setParent(nullptr);
+    TQuorServerSpawnedSocket *connection = nullptr;
+    try {
+      connection = CreateSpawnedSocket(std::move(socket));
+    } catch (const std::exception &e) {
+      Log(std::string("Connection could not be set up: ") + e.what(), 8, true);
+    } catch (...) {
+      Log("Connection could not be set up.", 8, true);
+    }
+    if (connection) connection->Start();
+  }
+}
+
+void TQuorServer::HousekeepingTick() {
+  TQuorServerSpawnedSocket *pending = FPendingFree;
+  if (!pending || pending->FBusy > 0) return;
+  FPendingFree = nullptr;
+  DestroyConnection(pending);
+}
+
+void TQuorServer::DestroyConnection(TQuorServerSpawnedSocket *connection) {
+  if (FPendingFree == connection) FPendingFree = nullptr;
+  connection->FDestroying = true;
+  delete connection;
+}
+
+void TQuorServer::DestroyAllConnections() {
+  std::vector<TQuorServerSpawnedSocket *> live = FConnections;
+  for (TQuorServerSpawnedSocket *c : live) {
+    if (std::find(FConnections.begin(), FConnections.end(), c) == FConnections.end()) continue;
+    if (c->FBusy > 0) {
+      // Its handler is on the stack: cut the line now, free it when it returns.
+      c->FForcedDestroy = true;
+      c->FCloseRequested = true;
+      if (c->FSocket) c->FSocket->abort();
+      c->ScheduleDestroy();
+    } else {
+      DestroyConnection(c);
+    }
+  }
+}
+
+void TQuorServer::Unregister(TQuorServerSpawnedSocket *connection) {
+  if (FPendingFree == connection) FPendingFree = nullptr;
+  auto c = std::find(FConnections.begin(), FConnections.end(), connection);
+  if (c == FConnections.end()) return;
+  FConnections.erase(c);
+  auto p = std::find(FPeerList.begin(), FPeerList.end(), connection->FPeerAddress);
+  if (p != FPeerList.end()) FPeerList.erase(p);
+}
+
+// ---- TQuorServerSpawnedSocket --------------------------------------------------
+
+// Marks one of the connection's own handlers as running; destruction asked
+// for meanwhile waits until the last of them has returned.
+class TQuorServerSpawnedSocket::TBusyGuard {
+ public:
+  explicit TBusyGuard(TQuorServerSpawnedSocket *c) : FC(c) { ++FC->FBusy; }
+  ~TBusyGuard() { FC->ReleaseBusy(); }
+  TBusyGuard(const TBusyGuard &) = delete;
+  TBusyGuard &operator=(const TBusyGuard &) = delete;
+
+ private:
+  TQuorServerSpawnedSocket *FC;
+};
+
+TQuorServerSpawnedSocket::TQuorServerSpawnedSocket(TQuorServer *server,
+                                                   std::unique_ptr<QTcpSocket> socket)
+    : FServer(server), FSocket(std::move(socket)) {
+  // Counts as busy until Start: the protocol constructor may pump the loop
+  // (address checks) and must not see its object freed under it.
+  FBusy = 1;
+  FConnectionNumber = server->FNextConnectionNumber++;
+  FRestrictToLocalHost = server->RestrictToLocalHost();
+  FIdleTimer = std::make_unique<QTimer>();
+  FIdleTimer->setInterval(kTickMs);
+  QObject::connect(FIdleTimer.get(), &QTimer::timeout, this, [this] { OnIdleTimer(); });
+
+  std::string address = FSocket ? AddressText(FSocket->peerAddress()) : std::string();
+  if (server->FPeerAddressHook) address = server->FPeerAddressHook(address);
+  FRemoteIP = address;
+  if (!ParseIPv4(FRemoteIP, FPeerAddress)) FPeerAddress = 0;
+  server->FPeerList.push_back(FPeerAddress);
+  server->FConnections.push_back(this);
+
+  Log("User connected. IP = " + FRemoteIP + " TID = " + std::to_string(CurrentThreadNumber()) +
+          " AppVers:" + GetVersionText(),
+      8, false);
+}
+
+TQuorServerSpawnedSocket::~TQuorServerSpawnedSocket() {
+  FDestroying = true;
+  Log("Disconnected. IP = " + FRemoteIP, 4, false);
+  Log("", 1, false);
+  FIdleTimer->stop();
+  if (FCloseGuard) FCloseGuard->stop();
+  // Lines still buffered are not handed on: the protocol part of this object
+  // has already been torn down.
+  if (FServer) FServer->Unregister(this);
+  if (FSocket) {
+    FSocket->disconnect(this);
+    QObject::disconnect(FSocket.get(), nullptr, nullptr, nullptr);
+    FSocket->abort();
+  }
+}
+
+void TQuorServerSpawnedSocket::Start() {
+  QTcpSocket *s = FSocket.get();
+  if (s) {
+    QObject::connect(s, &QTcpSocket::readyRead, this, [this] { OnReadyRead(); });
+    QObject::connect(s, &QTcpSocket::disconnected, this, [this] { OnDisconnected(); });
+    QObject::connect(s, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+      OnSocketError(static_cast<int>(e));
+    });
+  }
+  FIdleTimer->start();
+  // Whatever happened while the object was being built is picked up from the loop.
+  QPointer<TQuorServerSpawnedSocket> self(this);
+  QTimer::singleShot(0, [self] {
+    if (!self || self->FDestroying) return;
+    if (!self->FSocket || self->FSocket->state() == QAbstractSocket::UnconnectedState)
+      self->OnDisconnected();
+    else if (self->FSocket->bytesAvailable() > 0)
+      self->OnReadyRead();
+  });
+  ReleaseBusy();
+}
+
+void TQuorServerSpawnedSocket::ReleaseBusy() {
+  if (--FBusy == 0 && FDestroyWanted) ScheduleDestroy();
+}
+
+void TQuorServerSpawnedSocket::ScheduleDestroy() {
+  FDestroyWanted = true;
+  if (FDestroyScheduled || FBusy > 0) return;
+  FDestroyScheduled = true;
+  QPointer<TQuorServerSpawnedSocket> self(this);
+  QTimer::singleShot(0, [self] {
+    if (!self) return;
+    self->FDestroyScheduled = false;
+    self->TryDestroy();
+  });
+}
+
+void TQuorServerSpawnedSocket::TryDestroy() {
+  if (FBusy > 0 || FDestroying) return;  // the last handler to return reschedules
+  if (FServer) {
+    FServer->DestroyConnection(this);
+  } else {
+    FDestroying = true;
+    delete this;
+  }
+}
+
+bool TQuorServerSpawnedSocket::Connected() const {
+  return FSocket && FSocket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool TQuorServerSpawnedSocket::IdleTimerActive() const { return FIdleTimer->isActive(); }
+
+std::string TQuorServerSpawnedSocket::LocalIP() const {
+  return FSocket ? AddressText(FSocket->localAddress()) : std::string();
+}
+
+void TQuorServerSpawnedSocket::StartIdleTimer() {
+  if (!FIdleTimer->isActive()) FIdleTimer->start();
+  FIdleCount = 0;
+}
+
+void TQuorServerSpawnedSocket::StopIdleTimer() {
+  FIdleTimer->stop();
+  FIdleCount = 0;
+}
+
+void TQuorServerSpawnedSocket::OnReadyRead() {
+  if (FDestroying || !FSocket) return;
+  TBusyGuard busy(this);
+  try {
+    StopIdleTimer();
+    QByteArray bytes = FSocket->readAll();
+    // Input after a close request is read only to keep Qt's buffer from growing.
+    if (FCloseRequested || FClosing) return;
+    if (bytes.isEmpty()) return;
+    FChunks.push_back(WithoutZeroBytes(std::string_view(bytes.constData(), bytes.size())));
+    ProcessInput();
+  } catch (...) {
+  }
+}
+
+void TQuorServerSpawnedSocket::OnDisconnected() {
+  if (FDestroying) return;
+  TBusyGuard busy(this);
+  try {
+    if (FSocket && FSocket->bytesAvailable() > 0 && !FCloseRequested && !FClosing) {
+      QByteArray bytes = FSocket->readAll();
+      FChunks.push_back(WithoutZeroBytes(std::string_view(bytes.constData(), bytes.size())));
+    }
+    ProcessInput();
+    FDisconnected = true;
+    StopIdleTimer();
+  } catch (...) {
+  }
+  ScheduleDestroy();
+}
+
+void TQuorServerSpawnedSocket::OnSocketError(int kind) {
+  if (FDestroying) return;
+  // A peer that closes its end is no error; the disconnect takes care of it.
+  if (kind == QAbstractSocket::RemoteHostClosedError) return;
+  TBusyGuard busy(this);
+  try {
+    Log("Socket error:" + std::to_string(0), 8, true);
+    FErrorCode = kind + 1;  // Qt's codes begin at 0, which here means none
+    CloseConnection();
+  } catch (...) {
+  }
+}
+
+void TQuorServerSpawnedSocket::OnIdleTimer() {
+  if (FDestroying) return;
+  TBusyGuard busy(this);
+  try {
+    IdleTick();
+  } catch (...) {
+  }
+}
+
+void TQuorServerSpawnedSocket::ProcessInput() {
+  if (FClosing || FCloseRequested || FChunks.empty()) return;
+  TStringList fresh;
+  while (!FChunks.empty()) {
+    std::string chunk = std::move(FChunks.front());
+    FChunks.pop_front();
+    FSplitter.Append(chunk, fresh);
+  }
+  if (fresh.empty()) return;
+  bool longLine = false;
+  for (std::string &line : fresh) {
+    if (line.size() > kLongLine) longLine = true;
+    FLineQueue.push_back(std::move(line));
+  }
+  if (longLine)
+    Log("Line read exceding " + std::to_string(kLongLine) +
+            " characters.  Possible buffer overflow attempt.",
+        10, true);
+  DispatchLines();
+}
+
+void TQuorServerSpawnedSocket::DispatchLines() {
+  // One line at a time, in arrival order: input that arrives while a handler
+  // pumps the loop is queued here and taken by the loop below when it returns.
+  if (FClosing || FCloseRequested || FDestroying || FDispatching) return;
+  TBusyGuard busy(this);
+  FDispatching = true;
+  while (!FLineQueue.empty() && !FClosing && !FCloseRequested && !FForcedDestroy) {
+    std::string line = std::move(FLineQueue.front());
+    FLineQueue.pop_front();
+    try {
+      if (line == "~~Intercept check~~")
+        SendLine("~~Intercept confirmed~~");
+      else
+        HandleLine(line);
+    } catch (...) {
+      break;  // the rest waits for the next input
+    }
+  }
+  FDispatching = false;
+}
+
+void TQuorServerSpawnedSocket::ClearInput() {
+  FLineQueue.clear();
+  FSplitter.Clear();
+}
+
+void TQuorServerSpawnedSocket::IdleTick() {
+  if (!FBannerDone) {
+    FBannerDone = true;
+    if (FServer && !FServer->Banner().empty()) {
+      if (!AllowConnection()) return;
+      SendLine(FServer->Banner());
+      BannerSent();
+    }
+  }
+  if (FErrorCode != 0) CloseConnection();
+  FIdleCount += kTickMs;
+  int limit = FServer ? FServer->TimeOut() : 60000;
+  if (FIdleCount > limit) {
+    TimedOut();
+    FIdleTimer->stop();
+  }
+}
+
+bool TQuorServerSpawnedSocket::AllowConnection() { return true; }
+
+void TQuorServerSpawnedSocket::BannerSent() {}
+
+void TQuorServerSpawnedSocket::TimedOut() {
+  Log("User connection timed out.", 9, true);
+  SignOff("Sorry user timed out.");
+  FTimedOut = true;
+}
+
+void TQuorServerSpawnedSocket::SignOff(const std::string &text) {
+  if (FClosing) {
+    CloseConnection();
+    return;
+  }
+  if (!text.empty()) SendLine(text + " Brelvane server signing off");
+  try {
+    CloseConnection();
+  } catch (...) {
+  }
+}
+
+bool TQuorServerSpawnedSocket::SendLines(const TStringList &lines) {
+  if (FClosing) return false;
+  FLogSentLines = false;
+  for (const std::string &line : lines) SendLine(line);
+  FLogSentLines = true;
+  return true;
+}
+
+void TQuorServerSpawnedSocket::SendLine(const std::string &text) {
+  if (FClosing || !Connected()) return;
+  TBusyGuard busy(this);
+  if (FLogSentLines) Log("Sent: \"" + text + "\"", 2, false);
+  std::string data = text;
+  if (data.size() < 2 || data.compare(data.size() - 2, 2, "\r\n") != 0) data += "\r\n";
+  try {
+    size_t done = 0;
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    while (done < data.size()) {
+      if (!Connected()) return;
+      if (FSocket->bytesToWrite() >= kMaxHeldBytes) {
+        if (FWriteStalled) return;  // given up on this peer already
+        int limit = FServer ? FServer->TimeOut() : 60000;
+        if (sinceProgress.elapsed() > limit) {
+          FWriteStalled = true;
+          TimedOut();
+          return;
+        }
+        qint64 before = FSocket->bytesToWrite();
+        // While this write waits, other connections and timers stay live;
+        // this connection's own new input is only queued meanwhile.
+        bool wasDispatching = FDispatching;
+        FDispatching = true;
+        FSocket->waitForBytesWritten(10);
+        Yield();
+        FDispatching = wasDispatching;
+        if (FForcedDestroy || !FSocket) return;
+        if (FSocket->bytesToWrite() < before) sinceProgress.restart();
+        continue;
+      }
+      size_t piece = std::min(kWritePiece, data.size() - done);
+      qint64 written = FSocket->write(data.data() + done, static_cast<qint64>(piece));
+      if (written < 0) {
+        CloseConnection();
+        return;
+      }
+      if (written > 0) sinceProgress.restart();
+      done += static_cast<size_t>(written);
+    }
+    StartIdleTimer();
+  } catch (...) {
+    try {
+      CloseConnection();
+    } catch (...) {
+    }
+  }
+}
+
+void TQuorServerSpawnedSocket::CloseConnection() {
+  FCloseRequested = true;
+  if (!FSocket) return;
+  if (!FDisconnected && FSocket->state() != QAbstractSocket::UnconnectedState) {
+    try {
+      if (FWriteStalled) {
+        FSocket->abort();  // a peer that takes nothing would hold a graceful close forever
+      } else if (FSocket->state() == QAbstractSocket::ConnectedState) {
+        FSocket->close();
+        if (FSocket && FSocket->state() != QAbstractSocket::UnconnectedState) {
+          // What is still unsent goes out first; a peer that never takes it
+          // is cut off once the time-out has passed.
+          if (!FCloseGuard) {
+            FCloseGuard = std::make_unique<QTimer>();
+            FCloseGuard->setSingleShot(true);
+            QObject::connect(FCloseGuard.get(), &QTimer::timeout, this, [this] {
+              if (FSocket && FSocket->state() != QAbstractSocket::UnconnectedState)
+                FSocket->abort();
+              if (!FDisconnected) ScheduleDestroy();
+            });
+          }
+          FCloseGuard->start(std::max(FServer ? FServer->TimeOut() : 60000, kTickMs));
+        }
+      }
+    } catch (...) {
+      FClosing = true;
+      if (FServer) {
+        if (FServer->FPendingFree && FServer->FPendingFree != this)
+          FServer->FPendingFree->ScheduleDestroy();
+        FServer->FPendingFree = this;
+      }
+      return;
+    }
+  }
+  if (FSocket->state() == QAbstractSocket::UnconnectedState) ScheduleDestroy();
+}
+
+void TQuorServerSpawnedSocket::Log(const std::string &text, uint8_t detail, bool error) {
+  try {
+    if (FServer && FServer->FOnLog && !FServer->FOnLog(FServer, this, text, detail, error)) return;
+    if (FLogSourceName.empty())
+      FLogSourceName = FServer ? FServer->TranscriptFileName() : "TQuorServerSpawnedSocket";
+    WriteLogLine(FLogSourceName, "(" + std::to_string(FConnectionNumber) + ") " + text, detail,
+                 error);
+  } catch (...) {
+  }
+}
+
+bool TQuorServerSpawnedSocket::PeerIsLocal() const {
+  return FRemoteIP == LocalIP() || IsLocalAddress(FRemoteIP);
+}
+
+bool TQuorServerSpawnedSocket::ConnectionLimitExceeded() const {
+  return FServer && FServer->ActiveConnections() > FServer->MaxConnections() &&
+         !IsLocalAddress(FRemoteIP);
+}
+
+bool TQuorServerSpawnedSocket::CheckLocalOnly(const std::string &refusalLine) {
+  if (!FRestrictToLocalHost || PeerIsLocal()) return true;
+  Log("Dropping Connection. Local connections allowed only.  Connection attempted by: " + FRemoteIP,
+      10, true);
+  SignOff(refusalLine);
+  return false;
+}

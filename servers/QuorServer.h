@@ -1,0 +1,220 @@
+#pragma once
+// The listening TCP server both local gateways derive from, and the base of
+// their connection objects. Everything runs on the main thread's Qt event
+// loop: no thread per connection. Protocol classes override a few virtual
+// operations of TQuorServerSpawnedSocket and otherwise call SendLine,
+// SendLines, SignOff and Log.
+#include <QObject>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "foundation/StrUtil.h"
+#include "servers/LineSplitter.h"
+
+class QTcpServer;
+class QTcpSocket;
+class QTimer;
+class TQuorServer;
+class TQuorServerSpawnedSocket;
+
+// Raised by the server's property setters and by activation: changing the
+// port of a listening server, or a port that cannot be listened on.
+class ESocketError : public std::runtime_error {
+ public:
+  explicit ESocketError(const std::string &message) : std::runtime_error(message) {}
+};
+
+// Sees every connection line first; returning false keeps it out of the
+// diagnostic file. Spawned is null for lines of the server itself.
+using TServerLogEvent = std::function<bool(TQuorServer *server, TQuorServerSpawnedSocket *spawned,
+                                           const std::string &text, uint8_t detail, bool error)>;
+
+class TQuorServer {
+ public:
+  TQuorServer();
+  virtual ~TQuorServer();
+  TQuorServer(const TQuorServer &) = delete;
+  TQuorServer &operator=(const TQuorServer &) = delete;
+
+  bool Active() const;
+  // True listens on Port (raising ESocketError when that fails); false closes
+  // the listening socket and destroys every live connection, whose clean-up runs.
+  void SetActive(bool value);
+  int Port() const { return FPort; }
+  // Raises ESocketError("Can't change value while socket is active") while
+  // listening, unless the value is unchanged.
+  void SetPort(int value);
+  int TimeOut() const { return FTimeOut; }  // ms
+  void SetTimeOut(int ms) { FTimeOut = ms; }
+  bool RestrictToLocalHost() const { return FRestrictToLocalHost; }
+  void SetRestrictToLocalHost(bool value) { FRestrictToLocalHost = value; }
+  int ActiveConnections() const { return static_cast<int>(FPeerList.size()); }
+  int MaxConnections() const { return FMaxConnections; }
+  void SetMaxConnections(int value) { FMaxConnections = value; }
+  const std::string &Banner() const { return FBanner; }
+  void SetBanner(const std::string &value) { FBanner = value; }
+  // Source name of this server's log lines; the server's class name unless set.
+  std::string TranscriptFileName() const;
+  void SetTranscriptFileName(const std::string &value) { FTranscriptFileName = value; }
+  const TServerLogEvent &OnLog() const { return FOnLog; }
+  void SetOnLog(TServerLogEvent handler) { FOnLog = std::move(handler); }
+
+  // Interface to listen on; every local IPv4 interface by default. Tests
+  // listen on 127.0.0.1 only.
+  const std::string &ListenAddress() const { return FListenAddress; }
+  void SetListenAddress(const std::string &address) { FListenAddress = address; }
+  // The port actually listened on (differs from Port when Port is 0); 0 when inactive.
+  int BoundPort() const;
+
+  // Replaces the peer address a new connection sees (dotted text in, dotted
+  // text out), so that tests can present a connection from another machine.
+  using TPeerAddressHook = std::function<std::string(const std::string &actual)>;
+  void SetPeerAddressHook(TPeerAddressHook hook) { FPeerAddressHook = std::move(hook); }
+
+  // Live connection objects, in creation order.
+  const std::vector<TQuorServerSpawnedSocket *> &Connections() const { return FConnections; }
+  // Number the next connection will get.
+  int NextConnectionNumber() const { return FNextConnectionNumber; }
+
+  // A line of the server itself (not of one connection).
+  void Log(const std::string &text, uint8_t detail, bool error);
+
+ protected:
+  // The connection factory: builds the protocol's connection object for an
+  // accepted socket and copies the server options it needs. Ownership of the
+  // returned object passes to the server.
+  virtual TQuorServerSpawnedSocket *CreateSpawnedSocket(std::unique_ptr<QTcpSocket> socket) = 0;
+
+ private:
+  friend class TQuorServerSpawnedSocket;
+  void AcceptPending();
+  void HousekeepingTick();
+  void DestroyConnection(TQuorServerSpawnedSocket *connection);
+  void DestroyAllConnections();
+  void Unregister(TQuorServerSpawnedSocket *connection);
+
+  std::unique_ptr<QTcpServer> FListener;
+  std::unique_ptr<QTimer> FHousekeeping;
+  int FPort = 25;
+  int FTimeOut = 60000;
+  bool FRestrictToLocalHost = false;
+  int FMaxConnections = 1;
+  std::string FBanner;
+  std::string FTranscriptFileName;
+  TServerLogEvent FOnLog;
+  std::string FListenAddress = "0.0.0.0";
+  TPeerAddressHook FPeerAddressHook;
+  int FNextConnectionNumber = 1;
+  std::vector<uint32_t> FPeerList;  // network order, one per live connection
+  std::vector<TQuorServerSpawnedSocket *> FConnections;
+  TQuorServerSpawnedSocket *FPendingFree = nullptr;
+  bool FShuttingDown = false;
+};
+
+// One accepted client. Destruction is always deferred to the event loop and
+// never happens while one of the connection's own handlers is on the stack,
+// so a handler that pumps the loop during a long webmail operation finds
+// its object intact when the operation returns.
+class TQuorServerSpawnedSocket : public QObject {
+ public:
+  TQuorServerSpawnedSocket(TQuorServer *server, std::unique_ptr<QTcpSocket> socket);
+  ~TQuorServerSpawnedSocket() override;
+  TQuorServerSpawnedSocket(const TQuorServerSpawnedSocket &) = delete;
+  TQuorServerSpawnedSocket &operator=(const TQuorServerSpawnedSocket &) = delete;
+
+  // The protocol's operations, in their fixed order.
+  virtual void TimedOut();
+  virtual void HandleLine(const std::string &line) = 0;
+  virtual void ClearInput();
+  virtual void IdleTick();
+  virtual bool AllowConnection();
+  virtual void BannerSent();
+  virtual void SignOff(const std::string &text);
+
+  void SendLine(const std::string &text);
+  // False (and nothing sent) when the connection is closing. The lines are
+  // not logged one by one.
+  bool SendLines(const TStringList &lines);
+  void CloseConnection();
+  void Log(const std::string &text, uint8_t detail, bool error);
+  void ResetIdleCount() { FIdleCount = 0; }
+  void StartIdleTimer();
+  void StopIdleTimer();
+
+  const std::string &RemoteIP() const { return FRemoteIP; }
+  // Dotted text of this end of the connection.
+  std::string LocalIP() const;
+  uint32_t PeerAddress() const { return FPeerAddress; }  // network order
+  int ConnectionNumber() const { return FConnectionNumber; }
+  TQuorServer *Server() const { return FServer; }
+  bool Closing() const { return FClosing; }
+  bool CloseRequested() const { return FCloseRequested; }
+  bool Disconnected() const { return FDisconnected; }
+  bool IsTimedOut() const { return FTimedOut; }
+  bool BannerDone() const { return FBannerDone; }
+  int ErrorCode() const { return FErrorCode; }
+  int IdleCount() const { return FIdleCount; }
+  bool IdleTimerActive() const;
+  bool RestrictToLocal() const { return FRestrictToLocalHost; }
+  // Whether the socket is still connected to the peer.
+  bool Connected() const;
+
+ protected:
+  // ActiveConnections above MaxConnections and a peer not on this machine:
+  // the protocol constructor refuses the connection.
+  bool ConnectionLimitExceeded() const;
+  // The peer is this machine: same address as this end, or IsLocalAddress.
+  bool PeerIsLocal() const;
+  // The local-only policy: true when the peer may stay; otherwise logs the
+  // refusal and signs off with RefusalLine.
+  bool CheckLocalOnly(const std::string &refusalLine);
+  QTcpSocket *Socket() const { return FSocket.get(); }
+
+ private:
+  friend class TQuorServer;
+  class TBusyGuard;
+  void Start();
+  void OnReadyRead();
+  void OnDisconnected();
+  void OnSocketError(int kind);
+  void OnIdleTimer();
+  void ProcessInput();
+  void DispatchLines();
+  void ScheduleDestroy();
+  void TryDestroy();
+  void ReleaseBusy();
+
+  std::deque<std::string> FLineQueue;
+  TLineSplitter FSplitter;
+  std::deque<std::string> FChunks;
+  std::unique_ptr<QTimer> FIdleTimer;
+  std::unique_ptr<QTimer> FCloseGuard;
+  int FIdleCount = 0;
+  std::string FLogSourceName;
+  bool FDestroying = false;
+  bool FBannerDone = false;
+  bool FDisconnected = false;
+  std::string FRemoteIP;
+  uint32_t FPeerAddress = 0;
+  bool FLogSentLines = true;
+  bool FClosing = false;
+  bool FCloseRequested = false;
+  TQuorServer *FServer;
+  bool FRestrictToLocalHost = false;
+  bool FTimedOut = false;
+  int FErrorCode = 0;
+  int FConnectionNumber = 0;
+
+  std::unique_ptr<QTcpSocket> FSocket;
+  int FBusy = 0;              // own handlers on the stack
+  bool FDispatching = false;  // lines are handed on one at a time, in order
+  bool FDestroyWanted = false;
+  bool FDestroyScheduled = false;
+  bool FWriteStalled = false;   // the peer stopped taking data: no more waiting on it
+  bool FForcedDestroy = false;  // the server is going away: dispatch nothing more
+};
