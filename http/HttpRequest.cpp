@@ -12,6 +12,9 @@ namespace {
 // ignores what it does not know, so any stable URI serves.
 constexpr const char *kServiceSchemaNamespace = "http://schemas.brelvane.invalid/webmail/";
 
+std::mutex gLookupMutex;
+THttpHostLookup gLookup;
+
 std::mutex gServiceBaseMutex;
 bool gServiceBaseSet = false;
 std::string gServiceBase;
@@ -33,6 +36,20 @@ void SplitUrl(const std::string &url, std::string &scheme, std::string &authorit
 }
 
 }  // namespace
+
+void SetHttpHostLookup(THttpHostLookup lookup) {
+  std::lock_guard<std::mutex> lock(gLookupMutex);
+  gLookup = std::move(lookup);
+}
+
+TDNSResult HttpLookupHost(const std::string &host, int limitMs, uint32_t &address) {
+  THttpHostLookup lookup;
+  {
+    std::lock_guard<std::mutex> lock(gLookupMutex);
+    lookup = gLookup;
+  }
+  return lookup ? lookup(host, limitMs, address) : LookupHost(host, limitMs, address);
+}
 
 void SetServiceBaseOverride(const std::string &baseUrl) {
   std::lock_guard<std::mutex> lock(gServiceBaseMutex);

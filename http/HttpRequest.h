@@ -3,6 +3,7 @@
 // PerformRequest, which also follows redirects, answers Digest challenges and
 // keeps the cookie jar up to date.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -69,6 +70,13 @@ class THttpRequest : public THttpCommunication {
   class TExchange;
   std::unique_ptr<TStringList> FTrace;  // open developer trace, if any
 };
+
+// The host lookup the exchange uses; LookupHost unless replaced (tests give
+// it every outcome without touching a name server). Null restores it.
+using THttpHostLookup =
+    std::function<TDNSResult(const std::string &host, int limitMs, uint32_t &address)>;
+void SetHttpHostLookup(THttpHostLookup lookup);
+TDNSResult HttpLookupHost(const std::string &host, int limitMs, uint32_t &address);
 
 // Name of a host lookup outcome ("dns_Timeout"), as failure texts give it.
 const char *DnsResultName(TDNSResult result);
