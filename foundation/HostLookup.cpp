@@ -163,13 +163,18 @@ TDNSResult LookupHost(const std::string &hostName, int limitMs, uint32_t &addres
   }
 }
 
-bool IsLocalAddress(const std::string &text) {
+bool IsLoopbackAddressText(const std::string &text) {
   uint32_t address = 0;
-  if (!ParseIPv4(text, address)) return false;
   // The loopback network is recognised by the parsed address rather than by
   // the text's first three characters, which would also pass "1279" or "127"
   // (addresses far outside the loopback network).
-  if ((ntohl(address) >> 24) == 127) return true;
+  return ParseIPv4(text, address) && (ntohl(address) >> 24) == 127;
+}
+
+bool IsLocalAddress(const std::string &text) {
+  uint32_t address = 0;
+  if (!ParseIPv4(text, address)) return false;
+  if (IsLoopbackAddressText(text)) return true;
 
   char host[256] = {};
   std::string hostName = "LocalHost";

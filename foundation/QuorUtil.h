@@ -68,6 +68,9 @@ std::string IPv4ToText(uint32_t address);
 bool ParseIPv4(std::string_view text, uint32_t &address);
 // Whether a dotted IPv4 text is this machine.
 bool IsLocalAddress(const std::string &text);
+// The part of IsLocalAddress that needs no lookup: a dotted IPv4 text on the
+// loopback network.
+bool IsLoopbackAddressText(const std::string &text);
 
 // ---- Program folder ------------------------------------------------------
 // $BRELVANE_HOME when set, else $XDG_DATA_HOME/Brelvane, else

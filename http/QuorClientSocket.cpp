@@ -137,6 +137,20 @@ bool TIndyClientSocket::Connect() {
   return connected;
 }
 
+bool TIndyClientSocket::AttachSocket(int fd) {
+  try {
+    FEngine->Attach(fd);
+  } catch (const std::exception &e) {
+    ReportError(std::string("TIndyClientSocket.Connect excepted with ") + e.what());
+    return false;
+  }
+  FPushback.clear();
+  FPartialLine.clear();
+  FDisconnectNotified = false;
+  FWatchTimer->SetEnabled(true);
+  return true;
+}
+
 bool TIndyClientSocket::Connected() {
   if (!FEngine->Connected()) return false;
   try {

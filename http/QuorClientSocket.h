@@ -87,6 +87,9 @@ class TIndyClientSocket : public TQuorAbstractClientSocket {
   bool ReadData(std::string &stream) override;
   bool WriteData(std::string_view stream, const TWriteProgressEvent &progress = nullptr) override;
 
+  // Adopts an already connected socket instead of connecting (a socket
+  // pair in tests and fuzzing). False when it cannot be used.
+  bool AttachSocket(int fd);
   // The limit of each connect attempt for the current Timeout and retries.
   int32_t AttemptTimeout() const;
   // The watch timer's tick; the timer driver calls it every 500 ms.

@@ -96,6 +96,16 @@ void TSocketEngine::Connect(int timeoutMs) {
   FInputPos = 0;
 }
 
+void TSocketEngine::Attach(int fd) {
+  if (FSocket >= 0) throw ESocketEngineError("Already connected.");
+  int flags = ::fcntl(fd, F_GETFL, 0);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) ThrowErrno(errno);
+  FSocket = fd;
+  FPeerClosed = false;
+  FInput.clear();
+  FInputPos = 0;
+}
+
 bool TSocketEngine::Connected() const {
   return (FSocket >= 0 && !FPeerClosed) || InputBufferSize() > 0;
 }

@@ -42,6 +42,9 @@ class TSocketEngine {
   std::function<void()> OnDisconnected;
 
   void Connect(int timeoutMs);
+  // Takes over a socket that is already connected (a socket pair in tests
+  // and fuzzing); it is made non-blocking and closed by this engine.
+  void Attach(int fd);
   // Open and not closed by the peer, or input still waiting to be taken.
   bool Connected() const;
   // Whether a socket is open at all.
