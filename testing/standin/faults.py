@@ -1,0 +1,73 @@
+"""Fault switches: named misbehaviours that a test turns on from the command
+line or through the control endpoint, optionally limited to some methods or
+paths and to a number of uses."""
+
+import threading
+
+# name -> what it does; the README lists them with their options.
+KNOWN = {
+    "delay": "wait 'seconds' (default 1) before answering, or in the middle of the body "
+             "when 'where' is 'body'",
+    "status": "answer 'code' with 'reason' (and 'x_dav_error', 'www_authenticate') "
+              "instead of the real answer",
+    "bad_password": "a wrong password is answered '401 Bad Password' instead of "
+                    "'401 Unauthorized'",
+    "service_down": "every request is answered 503 with X-Dav-Error '1000 ...'",
+    "redirect": "answer 302 with a Location back to the same URL ('location': false "
+                "leaves the Location out)",
+    "continue": "send '100 Continue' before the real answer",
+    "no_content_length": "207 answers carry no Content-Length; the connection is held "
+                         "open 'hold_seconds' (default 2) after the body, then closed",
+    "drop_mid_body": "send the headers and half the body, then drop the connection",
+    "send_limit": "POST to the send URL is answered 412",
+    "omit_props": "leave the elements named in 'props' (e.g. \"hm:sendmsg\") out of 207 "
+                  "answers",
+    "no_responses": "207 answers hold no D:response element",
+    "empty_message": "GET of a message answers 200 with no body",
+}
+
+
+class FaultSwitches:
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.active = {}
+
+    def set(self, name, spec=None):
+        if name not in KNOWN:
+            raise KeyError("unknown fault %r" % name)
+        with self.lock:
+            if spec is None or spec is False or (
+                    isinstance(spec, dict) and "count" in spec and int(spec["count"]) <= 0):
+                self.active.pop(name, None)
+            else:
+                self.active[name] = dict(spec) if isinstance(spec, dict) else {}
+
+    def clear(self):
+        with self.lock:
+            self.active.clear()
+
+    def take(self, name, method="", path=""):
+        """The fault's options when it applies to this request (using up one
+        of its 'count'), else None."""
+        with self.lock:
+            spec = self.active.get(name)
+            if spec is None:
+                return None
+            methods = spec.get("methods")
+            if methods and method.upper() not in [m.upper() for m in methods]:
+                return None
+            paths = spec.get("paths")
+            if paths and not any(p in path for p in paths):
+                return None
+            if "count" in spec:
+                left = int(spec["count"]) - 1
+                if left <= 0:
+                    del self.active[name]
+                else:
+                    spec["count"] = left
+            # Never empty, so that a caller may test the answer for truth.
+            return dict(spec, fault=name)
+
+    def snapshot(self):
+        with self.lock:
+            return {k: dict(v) for k, v in self.active.items()}

@@ -1,0 +1,211 @@
+"""The stand-in's mailboxes: accounts seeded from folders of .eml files and
+kept in memory, so a test can change them freely without touching the seed."""
+
+import email.parser
+import email.utils
+import json
+import os
+import re
+import secrets
+import threading
+import time
+from datetime import datetime, timezone
+
+# On-disk folder name -> the special name the service gives the folder.
+SPECIAL_FOLDERS = {
+    "inbox": ("inbox", "Inbox"),
+    "junk": ("bulkmail", "Junk Mail"),
+    "deleted": ("deleteditems", "Deleted Items"),
+    "sent": ("sentitems", "Sent Items"),
+    "drafts": ("drafts", "Drafts"),
+    "outbox": ("outbox", "Outbox"),
+}
+
+ACCOUNT_FILE = "account.json"
+SAFE_ID = re.compile(r"[^A-Za-z0-9._-]")
+
+
+def to_crlf(raw):
+    """Message bytes with every line ended by CR LF, as they go on the wire."""
+    lines = re.split(rb"\r\n|\r|\n", raw)
+    if lines and lines[-1] == b"":
+        lines.pop()
+    return b"".join(line + b"\r\n" for line in lines)
+
+
+class Message:
+    def __init__(self, msg_id, raw, read=False, received=None):
+        self.id = msg_id
+        self.raw = to_crlf(raw)
+        self.read = read
+        self.received = received or time.time()
+        headers = email.parser.BytesHeaderParser().parsebytes(self.raw)
+        self.headers = headers
+
+    def header(self, name):
+        value = self.headers.get(name)
+        if value is None:
+            return ""
+        return re.sub(r"\r?\n[ \t]+", " ", str(value)).strip()
+
+    @property
+    def size(self):
+        return len(self.raw)
+
+    @property
+    def has_attachment(self):
+        return self.header("Content-Type").lower().startswith("multipart/mixed")
+
+    def date_text(self):
+        """yyyy-mm-ddThh:mm:ss in UTC, from the Date header or the arrival."""
+        when = None
+        try:
+            parsed = email.utils.parsedate_to_datetime(self.header("Date"))
+            if parsed is not None:
+                if parsed.tzinfo is None:
+                    parsed = parsed.replace(tzinfo=timezone.utc)
+                when = parsed.astimezone(timezone.utc)
+        except (TypeError, ValueError, IndexError):
+            when = None
+        if when is None:
+            when = datetime.fromtimestamp(self.received, timezone.utc)
+        return when.strftime("%Y-%m-%dT%H:%M:%S")
+
+    def summary(self):
+        return {
+            "id": self.id,
+            "read": self.read,
+            "size": self.size,
+            "subject": self.header("Subject"),
+            "from": self.header("From"),
+        }
+
+
+class Folder:
+    def __init__(self, name):
+        self.name = name
+        self.special, self.display = SPECIAL_FOLDERS.get(name, ("", name))
+        self.messages = []  # in arrival order
+
+    def find(self, msg_id):
+        for m in self.messages:
+            if m.id == msg_id:
+                return m
+        return None
+
+    @property
+    def unread(self):
+        return sum(1 for m in self.messages if not m.read)
+
+
+class Account:
+    def __init__(self, name, password, flags=None):
+        self.name = name
+        self.password = password
+        self.flags = dict(flags or {})
+        self.folders = {n: Folder(n) for n in SPECIAL_FOLDERS}
+
+    def folder(self, name):
+        return self.folders.get(name)
+
+    def find_message(self, msg_id):
+        for f in self.folders.values():
+            m = f.find(msg_id)
+            if m is not None:
+                return f, m
+        return None, None
+
+    def new_id(self, wanted=""):
+        base = SAFE_ID.sub("_", wanted)[:40] or "msg" + secrets.token_hex(4)
+        candidate = base
+        while self.find_message(candidate)[1] is not None:
+            candidate = "%s.%s" % (base, secrets.token_hex(3))
+        return candidate
+
+    def add(self, folder_name, raw, read=False, wanted_id=""):
+        folder = self.folders.setdefault(folder_name, Folder(folder_name))
+        msg = Message(self.new_id(wanted_id), raw, read)
+        folder.messages.append(msg)
+        return msg
+
+    def snapshot(self):
+        return {
+            "flags": self.flags,
+            "folders": {n: [m.summary() for m in f.messages] for n, f in self.folders.items()},
+        }
+
+
+class MailStore:
+    """All accounts, behind one lock: requests arrive on several threads."""
+
+    def __init__(self, seed_folder=None):
+        self.lock = threading.RLock()
+        self.seed_folder = seed_folder
+        self.accounts = {}
+        self.sent = []  # every accepted send, for tests to inspect
+        if seed_folder:
+            self.load(seed_folder)
+
+    def load(self, seed_folder):
+        with self.lock:
+            self.accounts = {}
+            self.sent = []
+            for entry in sorted(os.listdir(seed_folder)):
+                path = os.path.join(seed_folder, entry)
+                if os.path.isfile(os.path.join(path, ACCOUNT_FILE)):
+                    self._load_account(entry, path)
+
+    def _load_account(self, name, path):
+        with open(os.path.join(path, ACCOUNT_FILE), encoding="utf-8") as f:
+            settings = json.load(f)
+        account = Account(name.lower(), settings.get("password", ""), settings.get("flags"))
+        read = set(settings.get("read", []))
+        for folder_name in sorted(os.listdir(path)):
+            folder_path = os.path.join(path, folder_name)
+            if not os.path.isdir(folder_path):
+                continue
+            for file_name in sorted(os.listdir(folder_path)):
+                if not file_name.lower().endswith(".eml"):
+                    continue
+                with open(os.path.join(folder_path, file_name), "rb") as f:
+                    raw = f.read()
+                stem = file_name[:-4]
+                account.add(folder_name, raw, "%s/%s" % (folder_name, file_name) in read, stem)
+        self.accounts[account.name] = account
+
+    def account(self, name):
+        return self.accounts.get((name or "").lower())
+
+    def add_account(self, name, password, flags=None):
+        with self.lock:
+            account = Account(name.lower(), password, flags)
+            self.accounts[account.name] = account
+            return account
+
+    def deliver(self, sender, recipients, raw, from_account=None, save_in_sent=False):
+        """Accepts one sent message: copies it to the sender's sent folder when
+        asked and into the inbox of every recipient that lives here."""
+        with self.lock:
+            record = {
+                "account": from_account.name if from_account else "",
+                "mail_from": sender,
+                "rcpt_to": list(recipients),
+                "save_in_sent": save_in_sent,
+                "data": raw.decode("latin-1"),
+            }
+            self.sent.append(record)
+            if from_account is not None and save_in_sent:
+                from_account.add("sent", raw, read=True)
+            for rcpt in recipients:
+                address = rcpt.strip().strip("<>").strip()
+                local = self.account(address)
+                if local is not None:
+                    local.add("inbox", raw)
+            return record
+
+    def snapshot(self):
+        with self.lock:
+            return {
+                "accounts": {n: a.snapshot() for n, a in self.accounts.items()},
+                "sent": list(self.sent),
+            }
