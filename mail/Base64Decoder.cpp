@@ -93,6 +93,19 @@ void AppendDecoded(std::string_view text, TGroup &g, std::string &stream) {
   stream.resize(end - stream.data());
 }
 
+// The end of the text: a final group that lost its padding still carries
+// whole bytes (two characters one byte, three two); a lone character holds
+// none.
+void FinishGroup(TGroup &g, std::string &stream) {
+  if (g.count >= 2 && g.c[0] != '=' && g.c[1] != '=') {
+    for (int n = g.count; n < 4; ++n) g.c[n] = '=';
+    char bytes[3];
+    char *end = EmitGroup(g, bytes);
+    stream.append(bytes, size_t(end - bytes));
+  }
+  g.count = 0;
+}
+
 void AppendEncoded(std::string_view bytes, std::string &out) {
   size_t start = out.size();
   out.resize(start + (bytes.size() + 2) / 3 * 4);
@@ -127,6 +140,7 @@ std::string Base64DecodeBytes(std::string_view text) {
   std::string out;
   TGroup g;
   AppendDecoded(text, g, out);
+  FinishGroup(g, out);
   return out;
 }
 
@@ -143,6 +157,7 @@ bool TBase64Decoder::Decode(const TStringList &lines, std::string &stream) const
   return RunFramed([&] {
     TGroup g;
     for (const std::string &line : lines) AppendDecoded(line, g, stream);
+    FinishGroup(g, stream);
   });
 }
 

@@ -167,7 +167,8 @@ std::string UUDecodeLine(std::string_view line);
 
 // Plain base64 over a whole buffer (no line breaks), for callers that are not
 // MIME bodies (AUTH LOGIN, settings, tests). Decoding skips characters
-// outside the alphabet and drops an incomplete final group.
+// outside the alphabet; a final group without its padding gives the whole
+// bytes it holds.
 std::string Base64EncodeBytes(std::string_view bytes);
 std::string Base64DecodeBytes(std::string_view text);
 

@@ -17,23 +17,7 @@ int HexValue(char c) {
   return -1;
 }
 
-bool IsBase64Char(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-         c == '/';
-}
-
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// Header words are often written without their "=" padding; complete the
-// last group so its bytes are not lost.
-std::string DecodeBase64Word(std::string_view encoded) {
-  std::string text(encoded);
-  if (text.find('=') == std::string::npos) {
-    size_t significant = size_t(std::count_if(text.begin(), text.end(), IsBase64Char));
-    if (significant % 4 >= 2) text.append(4 - significant % 4, '=');
-  }
-  return Base64DecodeBytes(text);
-}
 
 std::string DecodeQWord(std::string_view encoded) {
   std::string out;
@@ -117,7 +101,7 @@ std::string DecodeWord(const TWord &w) {
   if (w.encoding[0] == 'Q' || w.encoding[0] == 'q')
     bytes = DecodeQWord(w.encoded);
   else
-    bytes = DecodeBase64Word(w.encoded);
+    bytes = Base64DecodeBytes(w.encoded);  // padding may be missing
   // RFC 2231 may add a language after the charset: "iso-2022-jp*ja".
   std::string_view charset = w.charset.substr(0, w.charset.find('*'));
   if (SameText(charset, "ISO-2022-JP")) bytes = JisToShiftJis(bytes);
