@@ -1,8 +1,10 @@
 #include "http/HttpCookie.h"
 
+#include <cctype>
+
 #include "foundation/QuorUtil.h"
 #include "foundation/StrUtil.h"
-#include "http/HttpClock.h"
+#include "mail/Rfc822Date.h"
 
 namespace {
 
@@ -18,15 +20,32 @@ TStringList SplitAt(const std::string &text, char sep) {
   return pieces;
 }
 
-// PENDING: wire to the mail layer's RFC 822 date reader.
-double ReadExpiry(const std::string &) { return 0; }
+// Expiry dates come as RFC 822 dates, often in the older "09-Jun-2021" form,
+// and usually in GMT; the jar compares them with the local clock.
+double ReadExpiry(const std::string &text) {
+  std::string value = text;
+  for (size_t i = 1; i + 1 < value.size(); ++i) {
+    const bool between = std::isalnum(static_cast<unsigned char>(value[i - 1])) &&
+                         std::isalnum(static_cast<unsigned char>(value[i + 1]));
+    if (value[i] == '-' && between) value[i] = ' ';
+  }
+  TDateTime expires = 0;
+  double zone = 0;
+  const uint16_t result = ParseRfc822Date(value, expires, zone);
+  if ((result & rd_BadDate) == rd_BadDate || (result & rd_Empty) == rd_Empty) return 0;
+  const bool zoneKnown =
+      (result & rd_ZoneUnknown) != rd_ZoneUnknown && (result & rd_NoZone) != rd_NoZone;
+  if (zoneKnown) expires += LocalZoneOffset() - zone;
+  // A date that reads as the epoch itself would mean "never expires".
+  return expires == 0 ? MsToDays(1) : expires;
+}
 
 }  // namespace
 
-THttpCookie::THttpCookie() : ReceivedAt(HttpNow()) {}
+THttpCookie::THttpCookie() : ReceivedAt(Now()) {}
 
 bool THttpCookie::Parse(const std::string &text) {
-  ReceivedAt = HttpNow();
+  ReceivedAt = Now();
   const TStringList pieces = SplitAt(text, ';');
   if (pieces.size() < 3) return false;
   const size_t eq = pieces[0].find('=');
@@ -55,6 +74,6 @@ bool THttpCookie::Parse(const std::string &text) {
 }
 
 bool THttpCookie::Matches(const std::string &url) const {
-  if (Expires != 0 && HttpNow() >= Expires) return false;
+  if (Expires != 0 && Now() >= Expires) return false;
   return WildcardPos(Domain + Path, url) > 0;
 }

@@ -1,8 +1,8 @@
 #pragma once
 #include <string>
 
-// One cookie from a Set-Cookie header. Date-times are day counts (see
-// HttpClock.h); Expires 0 means the cookie never expires.
+// One cookie from a Set-Cookie header. Date-times are local day counts (see
+// mail/Rfc822Date.h); Expires 0 means the cookie never expires.
 class THttpCookie {
  public:
   THttpCookie();

@@ -4,16 +4,17 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 
 #include "BuildConfig.h"
 #include "foundation/QuorUtil.h"
 #include "foundation/StrUtil.h"
-#include "http/HttpClock.h"
 #include "http/HttpDigest.h"
 #include "http/HttpRequest.h"
 #include "http/QuorClientSocket.h"
+#include "mail/Rfc822Date.h"
 
 namespace {
 
@@ -42,19 +43,29 @@ int64_t MsSince(std::chrono::steady_clock::time_point start) {
 // milliseconds, which keeps each of its waits short so that the loops here
 // poll the deadline and the stop flags.
 int32_t SecondsLeft(double deadline) {
-  const double seconds = DayFractionToMs(deadline - HttpNow()) / 1000.0;
+  const double seconds = DaysToMs(deadline - Now()) / 1000.0;
   return seconds <= 0 ? 0 : int32_t(std::min(seconds, 2.0e9));
 }
 
-bool Passed(double deadline) { return HttpNow() > deadline; }
+// "yyyy/mm/dd hh:nn:ss": the stamp of trace lines and of the trace folder.
+std::string FormatTraceTime(double dateTime) {
+  int year, month, day, hour, minute, second, ms;
+  DecodeDateTime(dateTime, year, month, day, hour, minute, second, ms);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", year, month, day, hour, minute,
+                second);
+  return text;
+}
+
+bool Passed(double deadline) { return Now() > deadline; }
 
 // Lengthens Deadline when the measured line speed says that moving Size
 // bytes takes longer than what is left.
 void StretchDeadline(double &deadline, int64_t size, uint32_t bytes, uint32_t ms) {
   if (size < 0 || bytes == 0 || ms == 0) return;
   const double estimate = std::round(double(size) * double(ms) / double(bytes)) * 1.5;
-  const double left = std::round(DayFractionToMs(deadline - HttpNow()));
-  if (estimate >= left) deadline = HttpNow() + MsToDayFraction(estimate);
+  const double left = std::round(DaysToMs(deadline - Now()));
+  if (estimate >= left) deadline = Now() + MsToDays(estimate);
 }
 
 void AddFigure(uint32_t &total, int64_t amount) {
@@ -68,12 +79,12 @@ bool IsDottedIPv4(const std::string &host) {
 
 // The trace folder is fixed when the program starts, so that one run's files
 // stay together.
-const double gProgramStart = HttpNow();
+const double gProgramStart = Now();
 std::atomic<int> gTraceNumber{0};
 
 std::string TraceFolder() {
   std::string stamp;
-  for (char c : FormatHttpDateTime(gProgramStart)) {
+  for (char c : FormatTraceTime(gProgramStart)) {
     if (c == '/') c = '-';
     if (c == ':') c = '_';
     if (c >= ' ' && c <= '~') stamp += c;
@@ -351,8 +362,7 @@ bool THttpRequest::TExchange::ReadBody() {
     Socket->SetTimeout(SecondsLeft(Deadline));
     if (Socket->ReadData(buffer)) {
       lastData = std::chrono::steady_clock::now();
-      if (DayFractionToMs(Deadline - HttpNow()) < kBodyGraceMs)
-        Deadline = HttpNow() + MsToDayFraction(kBodyGraceMs);
+      if (DaysToMs(Deadline - Now()) < kBodyGraceMs) Deadline = Now() + MsToDays(kBodyGraceMs);
       if (expected < 0) continue;
     } else if (expected < 0) {
       if (MsSince(lastData) >= kQuietBodyMs) break;
@@ -367,7 +377,7 @@ bool THttpRequest::TExchange::ReadBody() {
   Response.PutBody(body);
   for (const auto &line : body) Trace(line);
   Trace(kReceivingClose);
-  Trace("Time = " + FormatHttpDateTime(HttpNow()));
+  Trace("Time = " + FormatTraceTime(Now()));
   Trace("");
   addFigures();
   return true;
@@ -450,7 +460,7 @@ TNext THttpRequest::TExchange::Run() {
   Trace("");
   Trace(kConnecting);
   Trace("ConnectionCount = " + std::to_string(R.RequestCount));
-  Trace("Time = " + FormatHttpDateTime(HttpNow()));
+  Trace("Time = " + FormatTraceTime(Now()));
   Trace("Host = " + host);
   Trace("Port = " + std::to_string(port));
   Trace("UserId = " + R.UserId);
@@ -459,7 +469,7 @@ TNext THttpRequest::TExchange::Run() {
   if (!Send()) return TNext::Finish;
 
   Response.Clear();
-  if (Passed(Deadline)) Deadline = HttpNow() + MsToDayFraction(kLateHeaderGraceMs);
+  if (Passed(Deadline)) Deadline = Now() + MsToDays(kLateHeaderGraceMs);
   bool ended = false;
   if (!ReadHeaders(ended)) return TNext::Finish;
   if (ended && !ReadBody()) return TNext::Finish;
@@ -480,7 +490,7 @@ void THttpRequest::PerformRequest(THttpResponse &response, THttpCookieList *cook
                                   std::string &error, double deadline) {
   const double givenDeadline = deadline;
   if (IsDeveloperMode() && !FTrace) FTrace = std::make_unique<TStringList>();
-  if (deadline == 0) deadline = HttpNow() + MsToDayFraction(double(Timeout) * 1000.0);
+  if (deadline == 0) deadline = Now() + MsToDays(double(Timeout) * 1000.0);
   DnsResult = dns_NotPerformed;
   ConnectResult = 1;
   ++RequestCount;
@@ -505,7 +515,7 @@ void THttpRequest::PerformRequest(THttpResponse &response, THttpCookieList *cook
     return;  // the innermost exchange has finished everything
   }
 
-  response.ReceivedAt = HttpNow();
+  response.ReceivedAt = Now();
   if (FTrace) {
     std::error_code ec;
     const std::string folder = TraceFolder();

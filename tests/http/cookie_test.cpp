@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <memory>
 
-#include "http/HttpClock.h"
 #include "http/HttpCookieList.h"
+#include "mail/Rfc822Date.h"
 
 namespace {
 
@@ -56,10 +58,39 @@ TEST(HttpCookie, MatchesByDomainAndPathAnywhereInTheUrl) {
 TEST(HttpCookie, ExpiredCookiesAreNotSent) {
   auto c = Parsed("a=1; domain=x; path=/");
   ASSERT_TRUE(c);
-  c->Expires = HttpNow() - MsToDayFraction(1000);
+  c->Expires = Now() - MsToDays(1000);
   EXPECT_FALSE(c->Matches("x/"));
-  c->Expires = HttpNow() + 1;
+  c->Expires = Now() + 1;
   EXPECT_TRUE(c->Matches("x/"));
+}
+
+TEST(HttpCookie, ExpiryDatesAreReadInEitherFormAndShiftedToLocalTime) {
+  const char *oldTz = std::getenv("TZ");
+  const std::string savedTz = oldTz ? oldTz : "";
+  setenv("TZ", "JST-9", 1);  // nine hours east, no daylight time
+  tzset();
+  TDateTime expected = 0;
+  ASSERT_TRUE(TryEncodeDate(2100, 1, 1, expected));
+  expected += HoursToDays(9);
+  for (const char *form : {"Fri, 01 Jan 2100 00:00:00 GMT", "Fri, 01-Jan-2100 00:00:00 GMT",
+                           "Fri, 01 Jan 2100 01:00:00 +0100"}) {
+    auto c = Parsed(std::string("a=1; domain=x; path=/; expires=") + form);
+    ASSERT_TRUE(c) << form;
+    EXPECT_NEAR(c->Expires, expected, MsToDays(1000)) << form;
+    EXPECT_TRUE(c->Matches("x/")) << form;
+  }
+  auto past = Parsed("a=1; domain=x; expires=Wed, 09-Jun-2021 10:18:14 GMT");
+  ASSERT_TRUE(past);
+  EXPECT_FALSE(past->Matches("x/"));
+  // An expiry nobody can read leaves the cookie to the session.
+  auto unreadable = Parsed("a=1; domain=x; expires=someday");
+  ASSERT_TRUE(unreadable);
+  EXPECT_EQ(unreadable->Expires, 0);
+  if (oldTz)
+    setenv("TZ", savedTz.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
 }
 
 TEST(HttpCookieList, NewestFirstAndSameIdentityReplaced) {

@@ -9,9 +9,9 @@
 
 #include "BuildConfig.h"
 #include "foundation/QuorUtil.h"
-#include "http/HttpClock.h"
 #include "http/HttpRequest.h"
 #include "http/Md5.h"
+#include "mail/Rfc822Date.h"
 #include "support/TestHttpPeer.h"
 
 namespace {
@@ -47,7 +47,7 @@ class HttpExchange : public ::testing::Test {
   void Perform(int seconds = 10) {
     response.Clear();
     error.clear();
-    request.PerformRequest(response, &jar, error, HttpNow() + MsToDayFraction(seconds * 1000.0));
+    request.PerformRequest(response, &jar, error, Now() + MsToDays(seconds * 1000.0));
   }
 
   int Status() {
