@@ -27,6 +27,15 @@ KNOWN = {
 }
 
 
+def path_matches(pattern, path):
+    """A substring of the path; a final "$" ties it to the path's end, so that
+    ".../folders/$" means the folder root and not the folders below it."""
+    path = path.split("?", 1)[0]
+    if pattern.endswith("$"):
+        return path.endswith(pattern[:-1])
+    return pattern in path
+
+
 class FaultSwitches:
     def __init__(self):
         self.lock = threading.Lock()
@@ -57,7 +66,7 @@ class FaultSwitches:
             if methods and method.upper() not in [m.upper() for m in methods]:
                 return None
             paths = spec.get("paths")
-            if paths and not any(p in path for p in paths):
+            if paths and not any(path_matches(p, path) for p in paths):
                 return None
             if "count" in spec:
                 left = int(spec["count"]) - 1

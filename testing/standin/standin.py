@@ -25,6 +25,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 CONTROL_PATH = "/_control"
 MAX_REQUEST_BODY = 64 * 1024 * 1024  # larger bodies are refused, not buffered
 REQUEST_LOG_LIMIT = 2000
+LOGGED_BODY_LIMIT = 64 * 1024  # a long demo run must not keep every attachment
 
 
 class StandinServer(ThreadingHTTPServer):
@@ -117,7 +118,7 @@ class Handler(BaseHTTPRequestHandler):
             "status": self.status_sent,
             "account": self.account_name,
             "headers": headers,
-            "body": self.body.decode("latin-1"),
+            "body": self.body[:LOGGED_BODY_LIMIT].decode("latin-1"),
         })
 
     def log_message(self, fmt, *args):

@@ -467,6 +467,9 @@ class FaultSwitchTest(unittest.TestCase):
         self.assertIsNotNone(switches.take("redirect", "GET", "/x/inbox/1"))
         self.assertIsNotNone(switches.take("redirect", "GET", "/x/inbox/2"))
         self.assertIsNone(switches.take("redirect", "GET", "/x/inbox/3"))
+        switches.set("no_responses", {"paths": ["/folders/$"]})
+        self.assertIsNone(switches.take("no_responses", "PROPFIND", "/p/folders/inbox/"))
+        self.assertIsNotNone(switches.take("no_responses", "PROPFIND", "/p/folders/"))
         with self.assertRaises(KeyError):
             switches.set("nonsense", {})
 
