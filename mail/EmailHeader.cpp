@@ -68,6 +68,7 @@ void TEmailHeader::Clear() {
   FValues.clear();
   FRawFields.clear();
   FDiagnostics = 0;
+  FNoSeparator = false;
 }
 
 std::string TEmailHeader::Unfold(std::string_view value) {
@@ -118,6 +119,18 @@ bool TEmailHeader::ParseCollected(TStringList &collected) {
   return ok;
 }
 
+namespace {
+
+// A header line has a colon or continues the line above it. Anything else
+// (a body that starts without the empty separator line, or a delimiter line
+// right after another one) ends the header block and stays in the body.
+bool IsHeaderLine(const std::string &line, bool first) {
+  if (!first && (line[0] == ' ' || line[0] == '\t')) return true;
+  return line.find(':') != std::string::npos;
+}
+
+}  // namespace
+
 bool TEmailHeader::LoadFromReader(TLineReader &reader, bool skipLeadingEmpty) {
   TCriticalSectionGuard guard(FLock);
   Clear();
@@ -125,10 +138,19 @@ bool TEmailHeader::LoadFromReader(TLineReader &reader, bool skipLeadingEmpty) {
   if (skipLeadingEmpty)
     while (reader.Pos < lines.size() && lines[reader.Pos].empty()) ++reader.Pos;
   TStringList collected;
-  while (reader.Pos < lines.size() && !lines[reader.Pos].empty())
+  while (reader.Pos < lines.size() && !lines[reader.Pos].empty() &&
+         IsHeaderLine(lines[reader.Pos], collected.empty()))
     collected.push_back(std::move(lines[reader.Pos++]));
-  if (reader.Pos < lines.size()) ++reader.Pos;  // the separator line
-  return ParseCollected(collected);
+  bool ok = ParseCollected(collected);
+  if (reader.Pos < lines.size()) {
+    if (lines[reader.Pos].empty()) {
+      ++reader.Pos;  // the separator line
+    } else {
+      FNoSeparator = true;
+      ok = false;
+    }
+  }
+  return ok;
 }
 
 bool TEmailHeader::LoadFromLines(TStringList &lines, bool consume) {
@@ -139,12 +161,13 @@ bool TEmailHeader::LoadFromLines(TStringList &lines, bool consume) {
     reader.Compact();
     return ok;
   }
-  Clear();
+  TStringList copy;
   size_t pos = 0;
   while (pos < lines.size() && lines[pos].empty()) ++pos;
-  TStringList collected;
-  while (pos < lines.size() && !lines[pos].empty()) collected.push_back(lines[pos++]);
-  return ParseCollected(collected);
+  while (pos < lines.size() && !lines[pos].empty()) copy.push_back(lines[pos++]);
+  if (pos < lines.size()) copy.push_back(std::string());
+  TLineReader reader(copy);
+  return LoadFromReader(reader, false);
 }
 
 void TEmailHeader::SaveToLines(TStringList &lines) {
@@ -234,6 +257,7 @@ bool TEmailHeader::SetField(std::string_view rawName, std::string_view value) {
   size_t colon = name.find(':');
   if (colon != std::string::npos) name[colon] = ' ';
   name = Trim(name);
+  FNoSeparator = false;
   if (value.size() > 1 && value.substr(value.size() - 2) == "\r\n")
     value = value.substr(0, value.size() - 2);
   for (size_t i = 0; i < FNames.size(); ++i) {

@@ -96,6 +96,10 @@ class TEmailHeader {
   bool GetDispositionFileName(std::string &name);
   bool GetTypeNameParam(std::string &name);
 
+  // The block ended at a body line instead of an empty line; writers leave
+  // the separator out again so that such a message round-trips unchanged.
+  bool NoSeparator() const { return FNoSeparator; }
+
   uint32_t Diagnostics() const { return FDiagnostics; }
   void AddDiagnostics(uint32_t bits) { FDiagnostics |= bits; }
 
@@ -117,4 +121,5 @@ class TEmailHeader {
   // Each field's text as read (empty once the field is changed).
   TStringList FRawFields;
   uint32_t FDiagnostics = 0;
+  bool FNoSeparator = false;
 };

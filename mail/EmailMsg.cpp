@@ -247,7 +247,7 @@ bool TEmailMsg::WriteAll(TLineSink &sink, bool full) {
   TStringList headerLines;
   FHeader->SaveToLines(headerLines);
   for (const std::string &line : headerLines) sink.Add(line);
-  sink.Add(std::string());
+  if (!FHeader->NoSeparator()) sink.Add(std::string());
   bool result = true;
   for (int i = 0; i < FParts->Count(); ++i)
     result = FParts->Items(i)->WriteTo(sink, full) && result;

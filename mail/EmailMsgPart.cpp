@@ -152,7 +152,7 @@ bool TEmailMsgPart::WriteTo(TLineSink &sink, bool full) {
     TStringList headerLines;
     FHeader->SaveToLines(headerLines);
     for (const std::string &line : headerLines) sink.Add(line);
-    sink.Add(std::string());
+    if (!FHeader->NoSeparator()) sink.Add(std::string());
   }
   bool result = true;
   const TMIMEDecoder *decoder = nullptr;
