@@ -242,7 +242,9 @@ bool FindBetween(std::string_view openName, std::string_view closeName,
 
 bool FindElement(std::string_view name, const THTMLTokenList &tokens, size_t &index,
                  THTMLTokenRefs &out) {
-  return FindBetween(name, "/" + std::string(name), tokens, out, index);
+  std::string close = "/";
+  close.append(name);
+  return FindBetween(name, close, tokens, out, index);
 }
 
 int ElementText(std::string_view name, const THTMLTokenList &tokens, std::string &text,

@@ -153,26 +153,28 @@ std::string TQuorUrl::FullUrl() const {
     // A password without a user keeps its ":" so that reading the address
     // back does not turn it into the user name.
     plain += User;
-    if (!Password.empty()) plain += ":" + Password;
+    if (!Password.empty()) plain.append(":").append(Password);
     plain += "@";
   }
   plain += Host;
-  if (Port != 80) plain += ":" + std::to_string(Port);
-  if (!Path.empty()) plain += "/" + Path;
-  if (!Document.empty()) plain += "/" + Document;
+  if (Port != 80) plain.append(":").append(std::to_string(Port));
+  if (!Path.empty()) plain.append("/").append(Path);
+  if (!Document.empty()) plain.append("/").append(Document);
   std::string result = EncodeAddressPart(plain);
   std::string query = QueryText();
-  if (!query.empty()) result += "?" + query;
+  if (!query.empty()) result.append("?").append(query);
   return result;
 }
 
 std::string TQuorUrl::RequestPath() const {
   std::string plain = Path;
-  if (!Document.empty()) plain += "/" + Document;
-  std::string result = EncodeAddressPart(plain);
+  if (!Document.empty()) plain.append("/").append(Document);
+  std::string encoded = EncodeAddressPart(plain);
+  std::string result;
+  if (encoded.empty() || encoded[0] != '/') result.push_back('/');
+  result += encoded;
   std::string query = QueryText();
-  if (!query.empty()) result += "?" + query;
-  if (result.empty() || result[0] != '/') result.insert(0, "/");
+  if (!query.empty()) result.append("?").append(query);
   return result;
 }
 
