@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "mail/EmailDecoders.h"
 
 namespace {
@@ -50,6 +52,43 @@ std::string EncodeOneLine(std::string_view line) {
   return out;
 }
 
+// Decodes Text onto the end of Out. Plain runs are copied whole; only the
+// escapes are looked at one by one.
+void AppendDecoded(std::string_view text, std::string &out) {
+  const size_t start = out.size(), n = text.size();
+  out.resize(start + n);  // decoding never lengthens the text
+  char *o = out.data() + start;
+  const char *p = text.data();
+  size_t i = 0;
+  while (i < n) {
+    const void *eq = std::memchr(p + i, '=', n - i);
+    size_t run = eq ? size_t(static_cast<const char *>(eq) - (p + i)) : n - i;
+    std::memcpy(o, p + i, run);
+    o += run;
+    i += run;
+    if (i >= n) break;
+    // A soft line break: "=" then (possibly blanks added in transit) the
+    // line end or the end of the text.
+    size_t j = i + 1;
+    while (j < n && (p[j] == ' ' || p[j] == '\t')) ++j;
+    if (j == n) break;
+    if (p[j] == '\r' && j + 1 < n && p[j + 1] == '\n') {
+      i = j + 2;
+      continue;
+    }
+    if (i + 2 < n) {
+      int hi = HexValue(p[i + 1]), lo = HexValue(p[i + 2]);
+      if (hi >= 0 && lo >= 0) {
+        *o++ = char(hi << 4 | lo);
+        i += 3;
+        continue;
+      }
+    }
+    *o++ = p[i++];  // a malformed escape travels as it stands
+  }
+  out.resize(size_t(o - out.data()));
+}
+
 }  // namespace
 
 const TQuotedPrintableDecoder &TQuotedPrintableDecoder::Instance() {
@@ -59,44 +98,21 @@ const TQuotedPrintableDecoder &TQuotedPrintableDecoder::Instance() {
 
 std::string TQuotedPrintableDecoder::DecodeLine(const std::string &line) const {
   std::string out;
-  out.reserve(line.size());
-  const size_t n = line.size();
-  for (size_t i = 0; i < n; ++i) {
-    char c = line[i];
-    if (c != '=') {
-      out += c;
-      continue;
-    }
-    // A soft line break: "=" then (possibly blanks added in transit) the
-    // line end or the end of the text.
-    size_t j = i + 1;
-    while (j < n && (line[j] == ' ' || line[j] == '\t')) ++j;
-    if (j == n) break;
-    if (line[j] == '\r' && j + 1 < n && line[j + 1] == '\n') {
-      i = j + 1;
-      continue;
-    }
-    if (i + 2 < n) {
-      int hi = HexValue(line[i + 1]), lo = HexValue(line[i + 2]);
-      if (hi >= 0 && lo >= 0) {
-        out += char(hi << 4 | lo);
-        i += 2;
-        continue;
-      }
-    }
-    out += c;  // a malformed escape travels as it stands
-  }
+  AppendDecoded(line, out);
   return out;
 }
 
 bool TQuotedPrintableDecoder::Decode(const TStringList &lines, std::string &stream) const {
   return RunFramed([&] {
+    size_t total = 0;
+    for (const std::string &line : lines) total += line.size() + 2;
     std::string text;
+    text.reserve(total);
     for (size_t i = 0; i < lines.size(); ++i) {
       if (i > 0) text += "\r\n";
       text += lines[i];
     }
-    stream += DecodeLine(text);
+    AppendDecoded(text, stream);
   });
 }
 
