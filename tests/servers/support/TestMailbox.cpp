@@ -4,13 +4,16 @@
 
 #include "foundation/QuorUtil.h"
 
-void PumpFor(std::chrono::milliseconds duration) {
+namespace {
+// Waits the way a network operation does: the loop keeps running.
+void WaitPumping(std::chrono::milliseconds duration) {
   auto until = std::chrono::steady_clock::now() + duration;
   while (std::chrono::steady_clock::now() < until) {
     Yield();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
+}  // namespace
 
 int64_t TTestMailbox::WireSize(const TStringList &lines) {
   int64_t size = 0;
@@ -41,7 +44,7 @@ bool TTestMailbox::Begin(TOperation op, std::string &error) {
   ++FCalls[op];
   ++FNesting;
   if (FNesting > FMaxNesting) FMaxNesting = FNesting;
-  if (FDelay[op].count() > 0) PumpFor(FDelay[op]);
+  if (FDelay[op].count() > 0) WaitPumping(FDelay[op]);
   if (!FFailure[op].empty() && FFailCount[op] != 0) {
     error = FFailure[op];
     if (FFailCount[op] > 0) --FFailCount[op];

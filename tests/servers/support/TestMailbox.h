@@ -105,6 +105,3 @@ class TTestMailbox : public TBasicWebMailSession {
   std::vector<TSendMsgCall> FSendCalls;
   std::vector<int> FGetMsgAttempts;
 };
-
-// Pumps the event loop (through the yield hook) for the given time.
-void PumpFor(std::chrono::milliseconds duration);

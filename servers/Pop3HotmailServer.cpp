@@ -1,0 +1,680 @@
+#include "servers/Pop3HotmailServer.h"
+
+#include <QTcpSocket>
+#include <algorithm>
+#include <exception>
+#include <unordered_set>
+
+#include "BuildConfig.h"
+#include "http/Connectivity.h"
+#include "sessions/Notifier.h"
+
+namespace {
+// The gateway answers webmail round trips, which take far longer than a
+// mail program's usual wait for a reply; three minutes keeps it patient.
+constexpr int kPop3TimeOutMs = 180000;
+// Retries handed to the session for one message fetch or read mark.
+constexpr int kMsgAttempts = 5;
+
+bool GTimeOutNoticeShown = false;
+
+const char *const kLocalOnlyRefusal = "-ERR Sorry, only local connections allowed";
+const char *const kTooManyRefusal = "-ERR : Maximum Connections exceeded. Please try again later.";
+const char *const kTimeOutNotice =
+    "Your email reader has timed out.\r\nTo avoid this problem please increase the server "
+    "timeout in the account settings of your email reader.";
+
+std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Server
+
+TPop3HotmailServer::TPop3HotmailServer() { SetTimeOut(kPop3TimeOutMs); }
+
+TPop3HotmailServer::~TPop3HotmailServer() {
+  // Connections use the record in their clean-up: close them while it exists.
+  SetActive(false);
+}
+
+void TPop3HotmailServer::SetDownloadRecordPath(const std::string &path) {
+  FRecordPath = path;
+  FRecord.reset();
+}
+
+TDownloadRecord &TPop3HotmailServer::DownloadRecord() {
+  if (!FRecord) FRecord = std::make_unique<TDownloadRecord>(FRecordPath);
+  return *FRecord;
+}
+
+bool TPop3HotmailServer::TimeOutNoticeShown() { return GTimeOutNoticeShown; }
+void TPop3HotmailServer::ResetTimeOutNotice() { GTimeOutNoticeShown = false; }
+
+TQuorServerSpawnedSocket *TPop3HotmailServer::CreateSpawnedSocket(
+    std::unique_ptr<QTcpSocket> socket) {
+  return new TPop3HotmailServerSpawnedSocket(this, std::move(socket));
+}
+
+// ---------------------------------------------------------------------------
+// Connection
+
+TPop3HotmailServerSpawnedSocket::TPop3HotmailServerSpawnedSocket(TPop3HotmailServer *server,
+                                                                 std::unique_ptr<QTcpSocket> socket)
+    : TQuorServerSpawnedSocket(server, std::move(socket)),
+      FUnreadOnly(server->UnreadOnly),
+      FMarkRead(server->MarkRead),
+      FGetBulkmail(server->GetBulkmail) {
+  if (ConnectionLimitExceeded()) SignOff(kTooManyRefusal);
+}
+
+TPop3HotmailServerSpawnedSocket::~TPop3HotmailServerSpawnedSocket() {
+  try {
+    EndOfConnection();
+  } catch (...) {
+    // Clean-up must not throw out of a destructor; what failed was logged.
+  }
+}
+
+TPop3HotmailServer *TPop3HotmailServerSpawnedSocket::Pop3Server() const {
+  return static_cast<TPop3HotmailServer *>(Server());
+}
+
+std::string TPop3HotmailServerSpawnedSocket::ServiceName() {
+  if (FSession) {
+    try {
+      return FSession->GetServiceName();
+    } catch (...) {
+    }
+  }
+  return ServiceNameForUserId(FUserId);
+}
+
+bool TPop3HotmailServerSpawnedSocket::AllowConnection() {
+  return !RestrictToLocal() || CheckLocalOnly(kLocalOnlyRefusal);
+}
+
+void TPop3HotmailServerSpawnedSocket::BannerSent() { FState = ps_AwaitUser; }
+
+void TPop3HotmailServerSpawnedSocket::SignOff(const std::string &text) {
+  StopIdleTimer();
+  if (!text.empty()) SendLine(text);
+  try {
+    CloseConnection();
+  } catch (...) {
+  }
+  FState = ps_BeforeBanner;
+}
+
+void TPop3HotmailServerSpawnedSocket::HandleLine(const std::string &line) {
+  // Nothing typed while the password is awaited reaches the log.
+  if (FState != ps_AwaitPass) Log("Read: " + Quoted(line), 1, false);
+  Dispatch(ParsePop3Command(line));
+}
+
+void TPop3HotmailServerSpawnedSocket::Dispatch(const TPop3Command &cmd) {
+  if (RestrictToLocal() && !CheckLocalOnly(kLocalOnlyRefusal)) return;
+  if (FState == ps_BeforeBanner) {
+    SendLine("-ERR Please wait for the welcome.");
+    Log("Client spoke before welcome banner sent.", 3, true);
+    return;
+  }
+  if (cmd.Kind == pc_Quit) {
+    Log("Received Request QUIT", 5, false);
+    FQuitReceived = true;
+    SignOff("+OK ");
+    return;
+  }
+  if (FServiceUnreachable) {
+    SendLine("-ERR Could not connect to " + ServiceName());
+    return;
+  }
+  if (FState == ps_AwaitUser && cmd.Kind != pc_User) {
+    Log("Wrong command Issued.  Expected \"USER\".", 3, true);
+    SendLine("-ERR Awaiting user identification. Use USER command");
+    return;
+  }
+  if (FState == ps_AwaitPass && cmd.Kind != pc_Pass) {
+    Log("Wrong command Issued.  Expected \"PASS\".", 3, true);
+    SendLine("-ERR Awaiting password. Use PASS command");
+    return;
+  }
+  switch (cmd.Kind) {
+    case pc_User:
+      if (FState == ps_Transaction) {
+        Log("Erroneously tried logging in again as " + cmd.Arg, 3, true);
+        SendLine("-ERR Already logged in");
+      } else {
+        DoUser(cmd.Arg);
+      }
+      break;
+    case pc_Pass:
+      if (FState == ps_Transaction) {
+        Log("Gave PASS command while logged in", 3, true);
+        SendLine("-ERR Already logged in");
+      } else {
+        DoPass(cmd.Arg);
+      }
+      break;
+    case pc_Apop:
+      Log("APOP login attempted", 3, true);
+      SendLine("-ERR Sorry, APOP is not allowed on this server");
+      break;
+    case pc_Auth:
+      Log("AUTH login attempted", 3, true);
+      SendLine("-ERR Sorry, AUTH is not allowed on this server");
+      break;
+    case pc_Noop:
+      Log("Received NOOP Request", 4, false);
+      SendLine("+OK");
+      break;
+    case pc_Last:
+      Log("Received LAST Request", 4, false);
+      SendLine("+OK " + std::to_string(FLast));
+      break;
+    case pc_Rset:
+      DoRset();
+      break;
+    case pc_Stat:
+      DoStat();
+      break;
+    case pc_List:
+      DoList(cmd.Arg);
+      break;
+    case pc_Uidl:
+      DoUidl(cmd.Arg);
+      break;
+    case pc_Retr:
+      DoRetr(cmd.Arg);
+      break;
+    case pc_Top:
+      DoTop(cmd.Arg);
+      break;
+    case pc_Dele:
+      DoDele(cmd.Arg);
+      break;
+    case pc_Quit:
+    case pc_Unknown:
+      DoUnknown(cmd.Arg);
+      break;
+  }
+}
+
+void TPop3HotmailServerSpawnedSocket::DoUnknown(const std::string &line) {
+  if (line.empty()) {
+    Log("Blank command Received", 3, true);
+    SendLine("-ERR Empty string sent.");
+  } else {
+    Log("Unknown command Received: " + Quoted(line), 3, true);
+    SendLine("-ERR Eh?? Command " + Quoted(line) + " not understood");
+  }
+}
+
+void TPop3HotmailServerSpawnedSocket::DoUser(const std::string &given) {
+  Log("User " + Quoted(given) + " given", 4, false);
+  FState = ps_AwaitPass;
+  // Some mail programs cannot take "@" in a user name; "#" stands in for it.
+  std::string arg = ReplaceAll(given, "#", "@");
+  FUserId = arg;
+  if (arg.find('@') != std::string::npos) {
+    SendLine("+OK Always happy to see " + arg);
+  } else {
+    FUserId = arg + "@" + BRELVANE_DEFAULT_MAIL_DOMAIN;
+    SendLine("+OK Always happy to see " + arg + " Note: no domain supplied. " + Quoted(FUserId) +
+             " assumed.");
+  }
+}
+
+void TPop3HotmailServerSpawnedSocket::DoPass(const std::string &arg) {
+  FPassword = arg;
+  Log("Received Request PASS", 5, false);
+  TPop3HotmailServer *server = Pop3Server();
+  if (server && server->OnNeedSession) {
+    TBasicWebMailSession *supplied = nullptr;
+    try {
+      supplied = server->OnNeedSession(FUserId, FPassword);
+    } catch (const std::exception &e) {
+      Log(std::string("No session: ") + e.what(), 8, true);
+    }
+    if (!supplied) {
+      SendLine("-ERR userid and password required");
+      return;
+    }
+    FSession = supplied;
+  } else {
+    if (!FOwnedSession && server && server->SessionFactory)
+      FOwnedSession = server->SessionFactory();
+    if (!FOwnedSession) {
+      SendLine("-ERR userid and password required");
+      return;
+    }
+    FSession = FOwnedSession.get();
+    FSession->SetOnLog(
+        [this](const std::string &text, uint8_t detail, bool error) { Log(text, detail, error); });
+  }
+
+  std::string svc = ServiceName();
+  Log("Logging on to " + svc + " server...", 5, false);
+  std::string error;
+  try {
+    FSession->Logon(FUserId, FPassword, error);
+  } catch (const std::exception &e) {
+    error = e.what();
+    if (error.empty()) error = "Log-on failed";
+  } catch (...) {
+    error = "Log-on failed";
+  }
+  svc = ServiceName();
+
+  if (error.empty()) {
+    Log("Successfully logged on to " + svc + " server", 5, false);
+    FState = ps_Transaction;
+    FReachedTransaction = true;
+    SendLine("+OK Logged in to " + svc);
+  } else if (error.rfind("503", 0) == 0 && error.find("1000") != std::string::npos) {
+    SendLine("+OK Failed to reach " + svc + ". Server is down. (Temporary error: " + error + ")");
+  } else if (error.rfind("503", 0) == 0) {
+    FServiceUnreachable = false;
+    Log(svc + " login rejected useid " + Quoted(FUserId) + " with " + error, 9, true);
+    FState = ps_AwaitUser;
+    SendLine("-ERR " + svc + " rejected userid " + FUserId);
+  } else if (error.rfind("401", 0) == 0) {
+    FServiceUnreachable = false;
+    Log(svc + " rejected password with:" + error, 9, true);
+    FState = ps_AwaitUser;
+    SendLine("-ERR " + svc + " rejected password");
+  } else if (error.rfind("402", 0) == 0) {
+    FServiceUnreachable = false;
+    Log(svc + " requested payment with:" + error, 9, true);
+    NotifyUser("Brelvane", svc + " requested payment with:" + error);
+    FState = ps_AwaitUser;
+    SendLine("-ERR " + svc + " Requested payment");
+  } else {
+    FServiceUnreachable = true;
+    FState = ps_Transaction;
+    FReachedTransaction = true;
+    int probe = 4;
+    try {
+      probe = CheckConnectivity();
+    } catch (...) {
+      probe = 4;
+    }
+    const std::string tail = " (Temporary error: " + error + ")";
+    switch (probe) {
+      case 0:
+        SendLine("+OK Failed to reach " + svc + ". Web is active." + tail);
+        break;
+      case 1:
+        SendLine("+OK Failed to reach " + svc + " DNS1." + tail);
+        break;
+      case 2:
+        SendLine("+OK Failed to reach " + svc + " DNS2." + tail);
+        break;
+      case 3:
+        SendLine("+OK Failed to connect to " + svc + ". Cannot access web." + tail);
+        break;
+      default:
+        SendLine("+OK Failed to reach " + svc + " internal error." + tail);
+        break;
+    }
+  }
+}
+
+bool TPop3HotmailServerSpawnedSocket::LoadList(std::string &error) {
+  error.clear();
+  if (FListed) return true;
+  if (!FSession) {
+    error = "No session";
+    return false;
+  }
+  bool junkFailed = false;
+  try {
+    // A failed attempt may have left part of a listing behind.
+    FMsgList.Clear();
+    FSession->GetInboxList(FMsgList, error);
+    if (FGetBulkmail) {
+      std::string junkError;
+      FSession->GetJunkMailList(FMsgList, junkError);
+      if (!junkError.empty()) {
+        junkFailed = true;
+        Log("Error reading Junk Mail box " + junkError, 8, true);
+      }
+    }
+  } catch (const std::exception &e) {
+    error = e.what();
+    if (error.empty()) error = "Listing failed";
+  } catch (...) {
+    error = "Listing failed";
+  }
+  if (!error.empty()) return false;
+  FListed = true;
+
+  TDownloadRecord &record = Pop3Server()->DownloadRecord();
+  const std::string section = Section();
+  // Without the junk folder's listing its messages would look gone, and
+  // forgetting them would hand them on again as new: keep the record as it
+  // is until a complete listing comes back.
+  if (!junkFailed) {
+    std::unordered_set<std::string> listed;
+    listed.reserve(static_cast<size_t>(FMsgList.Count()));
+    for (int i = 0; i < FMsgList.Count(); ++i) listed.insert(FMsgList.Items(i)->Uidl);
+    if (record.DeleteEntriesNotIn(section, listed) < 0)
+      Log("Download record: " + record.LastError(), 8, true);
+  }
+  auto entries = record.ReadSection(section);
+  const bool noDups = Pop3Server()->NoDups;
+  for (int i = FMsgList.Count() - 1; i >= 0; --i) {
+    TBasicMailMsgInfo *info = FMsgList.Items(i);
+    auto it = entries.find(info->Uidl);
+    int value = it == entries.end() ? TDownloadRecord::rv_None : it->second;
+    bool drop = value == TDownloadRecord::rv_Deleted || (FUnreadOnly && info->IsRead) ||
+                (noDups && value == TDownloadRecord::rv_PassedOn);
+    if (drop) FMsgList.Delete(i);
+  }
+  return true;
+}
+
+int TPop3HotmailServerSpawnedSocket::MessageIndex(int n) const {
+  return n >= 1 && n <= FMsgList.Count() ? n : 0;
+}
+
+bool TPop3HotmailServerSpawnedSocket::StillConnected() const {
+  return !Closing() && !CloseRequested() && Connected();
+}
+
+void TPop3HotmailServerSpawnedSocket::RecordWrite(const std::string &uid, int value) {
+  TDownloadRecord &record = Pop3Server()->DownloadRecord();
+  if (!record.WriteEntry(Section(), uid, value))
+    Log("Download record: " + record.LastError(), 8, true);
+}
+
+void TPop3HotmailServerSpawnedSocket::DoStat() {
+  Log("Received STAT Request", 4, false);
+  std::string error;
+  if (!LoadList(error)) {
+    SendLine("-ERR Stat failed with: " + error);
+    return;
+  }
+  int64_t count = 0, total = 0;
+  for (int i = 0; i < FMsgList.Count(); ++i) {
+    const TBasicMailMsgInfo *info = FMsgList.Items(i);
+    if (MarkedDeleted(info->Uidl)) continue;
+    ++count;
+    total += info->Size;
+  }
+  SendLine("+OK " + std::to_string(count) + " " + std::to_string(total) + " Stat");
+}
+
+void TPop3HotmailServerSpawnedSocket::DoList(const std::string &arg) {
+  Log("Received LIST Request with " + Quoted(arg), 4, false);
+  std::string error;
+  if (!LoadList(error)) {
+    SendLine("-ERR LIST failed with: " + error);
+    return;
+  }
+  if (arg.empty()) {
+    SendLine("+OK");
+    for (int i = 0; i < FMsgList.Count(); ++i) {
+      const TBasicMailMsgInfo *info = FMsgList.Items(i);
+      if (!MarkedDeleted(info->Uidl))
+        SendLine(std::to_string(i + 1) + " " + std::to_string(info->Size));
+    }
+    SendLine(".");
+    return;
+  }
+  int n = MessageIndex(Pop3MessageNumber(arg));
+  if (n == 0) {
+    SendLine("-ERR No such Message " + Quoted(arg));
+    return;
+  }
+  const TBasicMailMsgInfo *info = FMsgList.Items(n - 1);
+  if (MarkedDeleted(info->Uidl))
+    SendLine("-ERR Message " + Quoted(arg) + " has been marked deleted.");
+  else
+    SendLine("+OK " + arg + " " + std::to_string(info->Size));
+}
+
+void TPop3HotmailServerSpawnedSocket::DoUidl(const std::string &arg) {
+  Log("Received UIDL Request with " + Quoted(arg), 4, false);
+  std::string error;
+  if (!LoadList(error)) {
+    SendLine("-ERR UIDL failed with: " + error);
+    return;
+  }
+  if (arg.empty()) {
+    SendLine("+OK Unique-id listing follows.");
+    for (int i = 0; i < FMsgList.Count(); ++i) {
+      const TBasicMailMsgInfo *info = FMsgList.Items(i);
+      if (!MarkedDeleted(info->Uidl)) SendLine(std::to_string(i + 1) + " " + info->Uidl);
+    }
+    SendLine(".");
+    return;
+  }
+  int number = Pop3MessageNumber(arg);
+  if (number < 0) {
+    SendLine("-ERR A message number is required. " + Quoted(arg));
+    return;
+  }
+  int n = MessageIndex(number);
+  if (n == 0) {
+    SendLine("-ERR No such Message " + Quoted(arg));
+    return;
+  }
+  const TBasicMailMsgInfo *info = FMsgList.Items(n - 1);
+  if (MarkedDeleted(info->Uidl))
+    SendLine("-ERR Message " + Quoted(arg) + " has been marked deleted.");
+  else
+    SendLine("+OK " + arg + " " + info->Uidl);
+}
+
+bool TPop3HotmailServerSpawnedSocket::FetchMessage(const TBasicMailMsgInfo &info,
+                                                   TStringList &lines) {
+  std::string error;
+  try {
+    FSession->GetMsg(info.Url, lines, error, kMsgAttempts);
+  } catch (const std::exception &e) {
+    error = e.what();
+    if (error.empty()) error = "Retrieval failed";
+  } catch (...) {
+    error = "Retrieval failed";
+  }
+  if (error.empty()) return true;
+  Log("Failed to retrieve msg with " + Quoted(error), 3, true);
+  SendLine("-ERR Failed to retrieve msg with " + Quoted(error));
+  return false;
+}
+
+void TPop3HotmailServerSpawnedSocket::DoRetr(const std::string &arg) {
+  std::string error;
+  if (!LoadList(error)) {
+    SendLine("-ERR RETR failed with: " + error);
+    return;
+  }
+  int n = MessageIndex(Pop3MessageNumber(arg));
+  if (n == 0) {
+    Log("Received RETR Request with " + Quoted(arg) + " No such Message", 3, true);
+    SendLine("-ERR No such Message " + Quoted(arg));
+    return;
+  }
+  // Copied: a second connection may run while this one waits in GetMsg, but
+  // the list belongs to this connection, so the entry stays put.
+  const TBasicMailMsgInfo *info = FMsgList.Items(n - 1);
+  const std::string uid = info->Uidl;
+  if (MarkedDeleted(uid)) {
+    SendLine("-ERR Message " + Quoted(arg) + " has already been marked deleted.");
+    return;
+  }
+  Log("Received RETR Request with " + Quoted(arg) + " Getting msg. Uidl=" + uid, 5, false);
+  TStringList lines;
+  if (!FetchMessage(*info, lines)) return;
+  SendLine("+OK ");
+  StuffForPop3(lines);
+  bool sent = SendLines(lines);
+  lines.clear();
+  lines.shrink_to_fit();
+  // A peer that went away during the transfer did not get the message: it
+  // must not count as passed on, or it would be marked read and hidden.
+  if (!sent || !StillConnected()) {
+    Log("Inexplicably failed to passed on message body", 9, true);
+    CloseConnection();
+  } else {
+    Log("Successfully passed on message with UIDL = " + uid, 5, false);
+    if (Pop3Server()->DownloadRecord().ReadEntry(Section(), uid) == TDownloadRecord::rv_None)
+      RecordWrite(uid, TDownloadRecord::rv_PassedOn);
+    FPassedOn.insert(uid);
+  }
+  FLast = std::max(FLast, n);
+}
+
+void TPop3HotmailServerSpawnedSocket::DoTop(const std::string &arg) {
+  Log("Received TOP Request with " + Quoted(arg), 4, false);
+  int n = -1, k = -1;
+  ParseTopArguments(arg, n, k);
+  if (n < 1 || k < 0) {
+    SendLine("-ERR bad arguments to TOP command " + Quoted(arg) +
+             " Should be TOP Message# LineCount");
+    return;
+  }
+  std::string error;
+  if (!LoadList(error)) {
+    SendLine("-ERR TOP failed with: " + error);
+    return;
+  }
+  if (MessageIndex(n) == 0) {
+    SendLine("-ERR No such Message " + Quoted(std::to_string(n)));
+    return;
+  }
+  const TBasicMailMsgInfo *info = FMsgList.Items(n - 1);
+  const std::string uid = info->Uidl;
+  if (MarkedDeleted(uid)) {
+    SendLine("-ERR Message " + Quoted(arg) + " has been marked deleted.");
+    return;
+  }
+  TStringList lines;
+  if (!FetchMessage(*info, lines)) return;
+  SendLine("+OK");
+  CutToTop(lines, k);
+  StuffForPop3(lines);
+  if (SendLines(lines) && StillConnected()) {
+    Log("Successfully sent TOP for message UIDL = " + uid, 5, false);
+  } else {
+    Log("Inexplicably failed to send message TOP", 9, true);
+    CloseConnection();
+  }
+  FLast = std::max(FLast, n);
+}
+
+void TPop3HotmailServerSpawnedSocket::DoDele(const std::string &arg) {
+  std::string error;
+  if (!LoadList(error)) {
+    SendLine("-ERR DELE failed with: " + error);
+    return;
+  }
+  int n = MessageIndex(Pop3MessageNumber(arg));
+  if (n == 0) {
+    Log("Received DELE Request with " + Quoted(arg) + " - no such message", 3, true);
+    SendLine("-ERR No such Message " + Quoted(arg));
+    return;
+  }
+  const std::string uid = FMsgList.Items(n - 1)->Uidl;
+  if (MarkedDeleted(uid)) {
+    SendLine("-ERR Message " + Quoted(arg) + " has already been marked deleted.");
+    return;
+  }
+  FDeleted.insert(uid);
+  TDownloadRecord &record = Pop3Server()->DownloadRecord();
+  FDeletedBefore.emplace(uid, record.ReadEntry(Section(), uid));
+  RecordWrite(uid, TDownloadRecord::rv_Deleted);
+  FLast = std::max(FLast, n);
+  Log("Flagging msg deleted. Uidl=" + uid, 5, false);
+  SendLine("+OK Message " + arg + " marked deleted");
+}
+
+void TPop3HotmailServerSpawnedSocket::RestoreDeletedEntries() {
+  if (FDeletedBefore.empty() || !Pop3Server()) return;
+  TDownloadRecord &record = Pop3Server()->DownloadRecord();
+  for (const auto &[uid, before] : FDeletedBefore) {
+    bool ok = before == TDownloadRecord::rv_None ? record.DeleteEntry(Section(), uid)
+                                                 : record.WriteEntry(Section(), uid, before);
+    if (!ok) Log("Download record: " + record.LastError(), 8, true);
+  }
+  FDeletedBefore.clear();
+}
+
+void TPop3HotmailServerSpawnedSocket::DoRset() {
+  Log("Received RSET Request", 5, false);
+  // An undone deletion must be listed again by the next connection.
+  RestoreDeletedEntries();
+  FPassedOn.clear();
+  FDeleted.clear();
+  FLast = 0;
+  SendLine("+OK");
+}
+
+void TPop3HotmailServerSpawnedSocket::EndOfConnection() {
+  if (FPop3Destroying) return;
+  FPop3Destroying = true;
+  // Buffered input was already handed on when the disconnect was seen.
+
+  if (FMarkRead) {
+    const std::string count = std::to_string(FPassedOn.size());
+    Log(FQuitReceived ? "Marking " + count + " messages read."
+                      : "Line dropped, marking " + count + " messages read.",
+        7, false);
+    for (const std::string &uid : FPassedOn) {
+      int i = FMsgList.IndexOfUidl(uid);
+      if (i < 0 || !FSession) continue;
+      const std::string url = FMsgList.Items(i)->Url;
+      std::string error;
+      try {
+        FSession->MarkMsgRead(url, kMsgAttempts, error);
+      } catch (const std::exception &e) {
+        error = e.what();
+        if (error.empty()) error = "failed";
+      }
+      if (!error.empty()) Log("Failed to mark message read. URL = " + url, 7, true);
+    }
+  }
+
+  if (FQuitReceived) {
+    if (FSession) {
+      TStringList urls;
+      for (const std::string &uid : FDeleted) {
+        int i = FMsgList.IndexOfUidl(uid);
+        if (i >= 0) urls.push_back(FMsgList.Items(i)->Url);
+      }
+      if (!urls.empty()) {
+        std::string error;
+        try {
+          FSession->DeleteMsgs(urls, error);
+        } catch (const std::exception &e) {
+          error = e.what();
+          if (error.empty()) error = "failed";
+        }
+        if (!error.empty()) Log("Error deleteing messages: " + error, 8, true);
+      }
+    }
+  } else {
+    if (!FDeleted.empty() || !FPassedOn.empty())
+      Log("Line dropped prematurely (QUIT command not issued).  Rolling back all transactions", 9,
+          true);
+    RestoreDeletedEntries();
+    TPop3HotmailServer *server = Pop3Server();
+    bool terminating = (server && server->Terminating()) || (FSession && FSession->Terminating());
+    if (FReachedTransaction && !IsTimedOut() && !terminating && !GTimeOutNoticeShown) {
+      GTimeOutNoticeShown = true;
+      NotifyUser("Brelvane", kTimeOutNotice);
+    }
+  }
+
+  if (FSession) {
+    try {
+      FSession->Logoff();
+    } catch (...) {
+    }
+  }
+  FSession = nullptr;
+  FOwnedSession.reset();
+  FMsgList.Clear();
+  FDeleted.clear();
+  FPassedOn.clear();
+}
