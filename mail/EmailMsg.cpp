@@ -192,6 +192,9 @@ bool TEmailMsg::ParseReader(TLineReader &reader) {
     if (!keep.empty()) FRawMail.swap(keep);
   }
   FParsed = true;
+  // Building the tree changes the form, not the message: a file that is
+  // only read must not be rewritten when the message goes.
+  const bool wasModified = FModified;
   bool result = FHeader->LoadFromReader(reader, true);
 
   if (FHeader->IsMultipart()) {
@@ -239,6 +242,7 @@ bool TEmailMsg::ParseReader(TLineReader &reader) {
     part->SetParseSubpartsFlag(FParseSubparts);
     part->SplitAt(reader, std::string());
   }
+  FModified = wasModified;
   if (FAddBodyIfMissing) EnsureBody();
   return result;
 }
