@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <unordered_set>
 
 #include "config/Blowfish.h"
 #include "foundation/QuorUtil.h"
@@ -77,6 +78,9 @@ void TQuorIniFile::LoadFromText(const std::string &data) {
   Enciphered = head.find("Encrypted File v") != std::string_view::npos;
   const TStringList lines = SplitLines(Enciphered ? Decipher(data) : data);
 
+  // Names already in the current section, folded to upper case, so that a
+  // hostile file of many keys does not make KeepFirstDuplicate quadratic.
+  std::unordered_set<std::string> seen;
   for (const std::string &raw : lines) {
     // The answer is ignored on purpose: a load cut short would be saved back
     // as a settings file with keys missing.
@@ -85,21 +89,12 @@ void TQuorIniFile::LoadFromText(const std::string &data) {
     if (line.empty()) continue;
     if (line[0] == '[') {
       Sections.emplace_back(std::move(line), TStringList());
+      seen.clear();
       continue;
     }
     if (Sections.empty()) continue;
     TStringList &keys = Sections.back().second;
-    if (KeepFirstDuplicate) {
-      const std::string_view name = LineName(line);
-      bool seen = false;
-      for (const std::string &k : keys) {
-        if (SameText(LineName(k), name)) {
-          seen = true;
-          break;
-        }
-      }
-      if (seen) continue;
-    }
+    if (KeepFirstDuplicate && !seen.insert(UpperCase(LineName(line))).second) continue;
     keys.push_back(std::move(line));
   }
 }

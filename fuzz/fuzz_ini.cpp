@@ -10,11 +10,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string text(reinterpret_cast<const char *>(data), size);
-  // The first byte chooses the form, so both get equal attention.
+  // The first byte chooses the form and the duplicate rule.
   const bool encipher = size > 0 && (data[0] & 1);
   if (encipher) text = TQuorIniFile::Encipher(text.substr(1));
 
-  TQuorIniFile ini("", true);
+  TQuorIniFile ini("", true, size > 0 && (data[0] & 2));
   ini.LoadFromText(text);
   (void)ini.ReadString("Receiving", "PopPort", "110");
   (void)ini.ReadBool("Receiving", "MarkRead", true);

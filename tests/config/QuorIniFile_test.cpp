@@ -71,10 +71,11 @@ TEST_F(IniFileTest, FileWithoutHeadersLoadsEmpty) {
 }
 
 TEST_F(IniFileTest, DuplicateKeysFollowKeepFirstDuplicate) {
-  WriteFile(path_, "[S]\r\nName=first\r\nNAME=second\r\nOther=x\r\n");
+  WriteFile(path_, "[S]\r\nName=first\r\nNAME=second\r\nOther=x\r\n[T]\r\nname=third\r\n");
   {
     TQuorIniFile ini(path_, false, true);
     EXPECT_EQ(ini.Sections[0].second, (TStringList{"Name=first", "Other=x"}));
+    EXPECT_EQ(ini.Sections[1].second, (TStringList{"name=third"}));
   }
   TQuorIniFile ini(path_);
   EXPECT_EQ(ini.Sections[0].second.size(), 3u);
