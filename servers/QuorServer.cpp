@@ -42,6 +42,20 @@ std::string DemangledName(const std::type_info &type) {
   return result;
 }
 
+// The error kinds the log reports: 0 general, 1 send, 2 receive, 3 connect,
+// 4 disconnect, 5 accept. Qt tells only some of them apart.
+int ErrorKind(int qtError) {
+  switch (qtError) {
+    case QAbstractSocket::ConnectionRefusedError:
+    case QAbstractSocket::HostNotFoundError:
+      return 3;
+    case QAbstractSocket::DatagramTooLargeError:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
 }  // namespace
 
 // ---- TQuorServer -----------------------------------------------------------
@@ -320,9 +334,11 @@ void TQuorServerSpawnedSocket::OnSocketError(int kind) {
   if (FDestroying) return;
   // A peer that closes its end is no error; the disconnect takes care of it.
   if (kind == QAbstractSocket::RemoteHostClosedError) return;
+  // The writer's own short waits for the peer end this way; the socket is fine.
+  if (kind == QAbstractSocket::SocketTimeoutError) return;
   TBusyGuard busy(this);
   try {
-    Log("Socket error:" + std::to_string(0), 8, true);
+    Log("Socket error:" + std::to_string(ErrorKind(kind)), 8, true);
     FErrorCode = kind + 1;  // Qt's codes begin at 0, which here means none
     CloseConnection();
   } catch (...) {

@@ -1,0 +1,386 @@
+// The connection machinery driven over real loopback TCP by a small line
+// protocol: it answers, echoes, stalls and floods on command.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "foundation/QuorUtil.h"
+#include "servers/QuorServer.h"
+#include "support/LoopbackClient.h"
+
+namespace {
+
+struct TProtocolRecord {
+  TStringList handled;           // every line the protocol saw, in order
+  int destroyed = 0;             // protocol destructors run
+  int slowFinished = 0;          // long operations that returned
+  std::vector<std::string> log;  // every line offered to OnLog
+  std::atomic<bool> otherServed{false};
+  bool otherServedDuringBig = false;
+};
+
+class TTestServer;
+
+class TTestConnection : public TQuorServerSpawnedSocket {
+ public:
+  TTestConnection(TTestServer *server, std::unique_ptr<QTcpSocket> socket);
+  ~TTestConnection() override;
+
+  void HandleLine(const std::string &line) override {
+    FRecord->handled.push_back(line);
+    if (!BannerDone()) {
+      SendLine("301 Please wait for the greeting.");
+      return;
+    }
+    if (line.rfind("ECHO ", 0) == 0) {
+      SendLine("ECHO:" + line.substr(5));
+    } else if (line.rfind("SLOW ", 0) == 0) {
+      // Stands for a webmail operation that waits on the network while the
+      // loop keeps running.
+      int ms = StrToIntDef(line.substr(5), 0);
+      auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+      while (std::chrono::steady_clock::now() < end) {
+        Yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      ++FRecord->slowFinished;
+      SendLine("SLOW done");
+    } else if (line.rfind("BIG ", 0) == 0) {
+      // Megabytes of 100-byte lines, then a marker.
+      int mb = StrToIntDef(line.substr(4), 0);
+      TStringList lines(static_cast<size_t>(mb) * 10486, std::string(98, 'x'));
+      SendLines(lines);
+      FRecord->otherServedDuringBig = FRecord->otherServed;
+      SendLine("BIG done");
+    } else if (line == "LEN") {
+      SendLine("LEN");
+    } else if (line == "QUIT") {
+      SignOff("+OK");
+    } else if (line.rfind("SIZE", 0) == 0) {
+      SendLine("SIZE " + std::to_string(line.size()));
+    } else {
+      SendLine("? " + line);
+    }
+  }
+
+  bool AllowConnection() override { return CheckLocalOnly("-ERR only local"); }
+
+ private:
+  TProtocolRecord *FRecord;
+};
+
+class TTestServer : public TQuorServer {
+ public:
+  explicit TTestServer(TProtocolRecord *record) : FRecord(record) {
+    SetListenAddress("127.0.0.1");
+    SetPort(0);
+    SetBanner("+OK test banner");
+    SetMaxConnections(50);
+    SetOnLog([record](TQuorServer *, TQuorServerSpawnedSocket *, const std::string &text, uint8_t,
+                      bool) {
+      record->log.push_back(text);
+      return false;  // keep the test runs out of the diagnostic files
+    });
+  }
+  TProtocolRecord *FRecord;
+
+ protected:
+  TQuorServerSpawnedSocket *CreateSpawnedSocket(std::unique_ptr<QTcpSocket> socket) override {
+    return new TTestConnection(this, std::move(socket));
+  }
+};
+
+TTestConnection::TTestConnection(TTestServer *server, std::unique_ptr<QTcpSocket> socket)
+    : TQuorServerSpawnedSocket(server, std::move(socket)), FRecord(server->FRecord) {
+  if (ConnectionLimitExceeded()) SignOff("-ERR : Maximum Connections exceeded.");
+}
+
+TTestConnection::~TTestConnection() { ++FRecord->destroyed; }
+
+bool LogHas(const TProtocolRecord &r, const std::string &part) {
+  for (const auto &l : r.log)
+    if (l.find(part) != std::string::npos) return true;
+  return false;
+}
+
+class QuorServerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    FServer = std::make_unique<TTestServer>(&FRecord);
+    FServer->SetActive(true);
+    FPort = FServer->BoundPort();
+    ASSERT_GT(FPort, 0);
+  }
+  void TearDown() override {
+    FServer.reset();
+    PumpFor(20);  // let deferred releases run before the record goes
+  }
+  // Connects and waits until the server has built the connection object.
+  std::unique_ptr<TLoopbackClient> Connect() {
+    auto client = std::make_unique<TLoopbackClient>();
+    int before = FServer->NextConnectionNumber();
+    EXPECT_TRUE(client->Connect(FPort));
+    EXPECT_TRUE(PumpUntil([&] { return FServer->NextConnectionNumber() > before; }, 5000));
+    return client;
+  }
+  std::unique_ptr<TLoopbackClient> ConnectPastBanner() {
+    auto client = Connect();
+    std::string line;
+    EXPECT_TRUE(client->ReadLine(line));
+    EXPECT_EQ(line, "+OK test banner");
+    return client;
+  }
+  TProtocolRecord FRecord;
+  std::unique_ptr<TTestServer> FServer;
+  int FPort = 0;
+};
+
+TEST_F(QuorServerTest, BannerComesWithTheFirstTickNotAtConnect) {
+  QElapsedTimer clock;
+  clock.start();
+  auto client = Connect();
+  std::string line;
+  ASSERT_TRUE(client->ReadLine(line, 5000));
+  EXPECT_EQ(line, "+OK test banner");
+  EXPECT_GE(clock.elapsed(), 900);  // not before the one-second tick
+  EXPECT_TRUE(LogHas(FRecord, "User connected. IP = 127.0.0.1 TID = "));
+  EXPECT_TRUE(LogHas(FRecord, "Sent: \"+OK test banner\""));
+}
+
+TEST_F(QuorServerTest, EarlySpeakerIsAskedToWaitAndGetsBannerAfterTheAnswer) {
+  auto client = Connect();
+  ASSERT_TRUE(client->Send("HELLO\r\n"));
+  std::string line;
+  ASSERT_TRUE(client->ReadLine(line));
+  EXPECT_EQ(line, "301 Please wait for the greeting.");
+  ASSERT_TRUE(client->ReadLine(line));
+  EXPECT_EQ(line, "+OK test banner");
+  ASSERT_TRUE(client->Send("ECHO after\r\n"));
+  ASSERT_TRUE(client->ReadLine(line));
+  EXPECT_EQ(line, "ECHO:after");
+}
+
+TEST_F(QuorServerTest, LinesAreSplitAtEveryKindOfLineEndAndJoinedAcrossReads) {
+  auto client = ConnectPastBanner();
+  std::string line;
+  // A LF B CR LF: two lines.
+  ASSERT_TRUE(client->Send("ECHO A\nECHO B\r\n"));
+  ASSERT_TRUE(client->ReadLine(line));
+  EXPECT_EQ(line, "ECHO:A");
+  ASSERT_TRUE(client->ReadLine(line));
+  EXPECT_EQ(line, "ECHO:B");
+  // A line cut across reads is joined; its tail waits for the line end.
+  ASSERT_TRUE(client->Send("ECHO sp"));
+  PumpFor(150);
+  ASSERT_TRUE(client->Send("lit\r\nECHO tail"));
+  ASSERT_TRUE(client->ReadLine(line));
+  EXPECT_EQ(line, "ECHO:split");
+  PumpFor(200);
+  EXPECT_EQ(FRecord.handled.back(), "ECHO split");
+  ASSERT_TRUE(client->Send(" end\r\n"));
+  ASSERT_TRUE(client->ReadLine(line));
+  EXPECT_EQ(line, "ECHO:tail end");
+  // Zero bytes are dropped, the rest of the read and its line ends are kept.
+  ASSERT_TRUE(client->Send(std::string("ECHO n\0u\0l\r\nECHO next\r\n", 23)));
+  ASSERT_TRUE(client->ReadLine(line));
+  EXPECT_EQ(line, "ECHO:nul");
+  ASSERT_TRUE(client->ReadLine(line));
+  EXPECT_EQ(line, "ECHO:next");
+}
+
+TEST_F(QuorServerTest, InterceptCheckIsAnsweredAndNeverReachesTheProtocol) {
+  auto client = Connect();
+  // Even before the banner, where the protocol would ask the client to wait.
+  ASSERT_TRUE(client->Send("~~Intercept check~~\r\n"));
+  std::string line;
+  ASSERT_TRUE(client->ReadLine(line));
+  EXPECT_EQ(line, "~~Intercept confirmed~~");
+  ASSERT_TRUE(client->ReadLine(line));
+  EXPECT_EQ(line, "+OK test banner");
+  ASSERT_TRUE(client->Send("~~Intercept check~~ \r\n~~Intercept check~~\r\n"));
+  ASSERT_TRUE(client->ReadLine(line));
+  EXPECT_EQ(line, "? ~~Intercept check~~ ");  // only the exact line is intercepted
+  ASSERT_TRUE(client->ReadLine(line));
+  EXPECT_EQ(line, "~~Intercept confirmed~~");
+  for (const auto &h : FRecord.handled) EXPECT_NE(h, "~~Intercept check~~");
+}
+
+TEST_F(QuorServerTest, ConnectionsAreNumberedAndCountedAndUncountedWhenGone) {
+  auto a = ConnectPastBanner();
+  auto b = ConnectPastBanner();
+  EXPECT_EQ(FServer->ActiveConnections(), 2);
+  EXPECT_EQ(FServer->Connections()[0]->ConnectionNumber(), 1);
+  EXPECT_EQ(FServer->Connections()[1]->ConnectionNumber(), 2);
+  ASSERT_TRUE(a->Send("QUIT\r\n"));
+  std::string line;
+  ASSERT_TRUE(a->ReadLine(line));
+  EXPECT_EQ(line, "+OK Brelvane server signing off");
+  EXPECT_TRUE(a->WaitClosed());
+  ASSERT_TRUE(PumpUntil([&] { return FRecord.destroyed == 1; }, 5000));
+  EXPECT_EQ(FServer->ActiveConnections(), 1);
+  auto c = Connect();
+  EXPECT_EQ(FServer->Connections().back()->ConnectionNumber(), 3);  // never reused
+  EXPECT_TRUE(LogHas(FRecord, "Disconnected. IP = 127.0.0.1"));
+}
+
+TEST_F(QuorServerTest, ConnectionLimitRefusesOnlyPeersFromOtherMachines) {
+  std::vector<std::unique_ptr<TLoopbackClient>> locals;
+  for (int i = 0; i < 51; ++i) locals.push_back(Connect());
+  PumpFor(100);
+  EXPECT_EQ(FServer->ActiveConnections(), 51);
+  EXPECT_EQ(FRecord.destroyed, 0);  // local peers are never refused for the limit
+  locals.erase(locals.begin());     // back to 50 live
+  ASSERT_TRUE(PumpUntil([&] { return FServer->ActiveConnections() == 50; }, 5000));
+
+  FServer->SetPeerAddressHook([](const std::string &) { return std::string("192.0.2.7"); });
+  auto remote = Connect();
+  std::string line;
+  ASSERT_TRUE(remote->ReadLine(line));
+  EXPECT_EQ(line, "-ERR : Maximum Connections exceeded. Brelvane server signing off");
+  EXPECT_TRUE(remote->WaitClosed());
+  ASSERT_TRUE(PumpUntil([&] { return FServer->ActiveConnections() == 50; }, 5000));
+}
+
+TEST_F(QuorServerTest, LocalOnlyPolicyRefusesAnotherMachineAtTheBanner) {
+  FServer->SetRestrictToLocalHost(true);
+  auto local = ConnectPastBanner();
+  FServer->SetPeerAddressHook([](const std::string &) { return std::string("192.0.2.9"); });
+  auto remote = Connect();
+  std::string line;
+  ASSERT_TRUE(remote->ReadLine(line));
+  EXPECT_EQ(line, "-ERR only local Brelvane server signing off");
+  EXPECT_TRUE(remote->WaitClosed());
+  EXPECT_TRUE(LogHas(FRecord,
+                     "Dropping Connection. Local connections allowed only.  Connection attempted "
+                     "by: 192.0.2.9"));
+}
+
+TEST_F(QuorServerTest, IdleTimeOutCountsOnlyTimeWaitingForTheClient) {
+  FServer->SetTimeOut(2000);
+  auto client = ConnectPastBanner();
+  // A handler busy for longer than the time-out is not the client's idleness.
+  ASSERT_TRUE(client->Send("SLOW 3500\r\n"));
+  std::string line;
+  ASSERT_TRUE(client->ReadLine(line, 8000));
+  EXPECT_EQ(line, "SLOW done");
+  EXPECT_FALSE(FServer->Connections().empty() || FServer->Connections()[0]->IsTimedOut());
+  // Silence after the server's last line is.
+  ASSERT_TRUE(client->ReadLine(line, 8000));
+  EXPECT_EQ(line, "Sorry user timed out. Brelvane server signing off");
+  EXPECT_TRUE(client->WaitClosed());
+  EXPECT_TRUE(LogHas(FRecord, "User connection timed out."));
+}
+
+TEST_F(QuorServerTest, PortCannotChangeWhileListeningAndDeactivatingFreesConnections) {
+  auto a = ConnectPastBanner();
+  auto b = ConnectPastBanner();
+  EXPECT_NO_THROW(FServer->SetPort(0));  // unchanged value
+  try {
+    FServer->SetPort(2525);
+    FAIL() << "port changed while active";
+  } catch (const ESocketError &e) {
+    EXPECT_STREQ(e.what(), "Can't change value while socket is active");
+  }
+  FServer->SetActive(false);
+  EXPECT_EQ(FRecord.destroyed, 2);  // protocol clean-up ran
+  EXPECT_EQ(FServer->ActiveConnections(), 0);
+  EXPECT_TRUE(a->WaitClosed());
+  EXPECT_TRUE(b->WaitClosed());
+  EXPECT_NO_THROW(FServer->SetPort(2525));
+  EXPECT_EQ(FServer->Port(), 2525);
+}
+
+TEST_F(QuorServerTest, TakenPortIsReportedToTheCaller) {
+  TProtocolRecord other;
+  TTestServer second(&other);
+  second.SetPort(FPort);
+  EXPECT_THROW(second.SetActive(true), ESocketError);
+  EXPECT_FALSE(second.Active());
+}
+
+TEST_F(QuorServerTest, ConnectionOutlivesDeactivationWhileItsHandlerRuns) {
+  auto client = ConnectPastBanner();
+  ASSERT_TRUE(client->Send("SLOW 800\r\nECHO never\r\n"));
+  QTimer::singleShot(200, [&] { FServer->SetActive(false); });
+  ASSERT_TRUE(PumpUntil([&] { return FRecord.destroyed == 1; }, 5000));
+  EXPECT_EQ(FRecord.slowFinished, 1);             // the handler finished on an intact object
+  EXPECT_EQ(FRecord.handled.back(), "SLOW 800");  // nothing dispatched after the cut
+  EXPECT_TRUE(client->WaitClosed());
+}
+
+TEST_F(QuorServerTest, PeerLeavingDuringAHandlerStillGetsItsQueuedLinesHandled) {
+  auto client = ConnectPastBanner();
+  ASSERT_TRUE(client->Send("SLOW 500\r\n"));
+  PumpFor(100);
+  ASSERT_TRUE(client->Send("ECHO queued\r\nECHO unfinish"));
+  client->Close();
+  ASSERT_TRUE(PumpUntil([&] { return FRecord.destroyed == 1; }, 5000));
+  ASSERT_EQ(FRecord.handled.size(), 2u);
+  EXPECT_EQ(FRecord.handled[1], "ECHO queued");  // a line without its end is never handed on
+  EXPECT_EQ(FServer->ActiveConnections(), 0);
+}
+
+TEST_F(QuorServerTest, VeryLongLinesAreAcceptedAndReported) {
+  auto client = ConnectPastBanner();
+  std::string huge = "SIZE" + std::string(3 * 1024 * 1024, 'y');
+  ASSERT_TRUE(client->Send(huge + "\r\n"));
+  std::string line;
+  ASSERT_TRUE(client->ReadLine(line, 20000));
+  EXPECT_EQ(line, "SIZE " + std::to_string(huge.size()));
+  EXPECT_TRUE(
+      LogHas(FRecord, "Line read exceding 1000 characters.  Possible buffer overflow attempt."));
+  // Binary noise without a single CR LF just waits; the connection stays usable.
+  std::string noise;
+  for (int i = 0; i < 200000; ++i)
+    noise += static_cast<char>((i * 37) % 256 == 13 ? 14 : (i * 37) % 256);
+  ASSERT_TRUE(client->Send(noise));
+  ASSERT_TRUE(client->Send("\r\nECHO ok\r\n"));
+  ASSERT_TRUE(PumpUntil(
+      [&] { return !FRecord.handled.empty() && FRecord.handled.back() == "ECHO ok"; }, 10000));
+}
+
+TEST_F(QuorServerTest, MegabytesReachAReadingClientWhole) {
+  auto client = ConnectPastBanner();
+  ASSERT_TRUE(client->Send("BIG 5\r\n"));
+  const std::string marker = "BIG done\r\n";
+  size_t got = client->Drain(
+      [&](const std::string &r) {
+        return r.size() >= marker.size() &&
+               r.compare(r.size() - marker.size(), marker.size(), marker) == 0;
+      },
+      30000);
+  EXPECT_EQ(got, 5u * 10486 * 100 + marker.size());
+  EXPECT_FALSE(client->PeerClosed());
+
+  // The lines of a bulk send are not logged one by one.
+  EXPECT_FALSE(LogHas(FRecord, std::string(98, 'x')));
+}
+
+TEST_F(QuorServerTest, ClientThatNeverReadsIsTimedOutWithoutHangingTheServer) {
+  FServer->SetTimeOut(4000);
+  auto stuck = ConnectPastBanner();
+  stuck->SetSmallReceiveBuffer();
+  ASSERT_TRUE(stuck->Send("BIG 50\r\n"));
+  // While the server waits on the stuck peer, another client is served.
+  std::string otherReply;
+  std::thread other([&] {
+    otherReply = BlockingExchange(FPort, 1, "ECHO alive\r\n", 10000);
+    FRecord.otherServed = true;
+  });
+  bool destroyed = PumpUntil([&] { return FRecord.destroyed == 2; }, 30000);  // both clients
+  PumpUntil([&] { return FRecord.otherServed.load(); }, 10000);
+  other.join();
+  ASSERT_TRUE(destroyed);
+  EXPECT_EQ(otherReply, "ECHO:alive");
+  EXPECT_TRUE(FRecord.otherServedDuringBig);
+  EXPECT_TRUE(LogHas(FRecord, "User connection timed out."));
+  EXPECT_EQ(FServer->ActiveConnections(), 0);
+}
+
+}  // namespace
