@@ -22,6 +22,8 @@ KNOWN = {
     "send_limit": "POST to the send URL is answered 412",
     "omit_props": "leave the elements named in 'props' (e.g. \"hm:sendmsg\") out of 207 "
                   "answers",
+    "override_props": "give the elements named in 'values' the texts given there, e.g. "
+                      "{\"D:getcontentlength\": \"abc\"}",
     "no_responses": "207 answers hold no D:response element",
     "empty_message": "GET of a message answers 200 with no body",
 }

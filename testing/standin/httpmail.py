@@ -58,9 +58,10 @@ def requested_props(body):
 class Multistatus:
     """Builds a 207 body with the D/hm/m prefixes the gateway looks for."""
 
-    def __init__(self, foreign, omit):
+    def __init__(self, foreign, omit=(), overrides=None):
         self.foreign = dict(foreign)
         self.omit = set(omit)
+        self.overrides = dict(overrides or {})
         self.parts = []
 
     def prefix(self, ns):
@@ -79,7 +80,7 @@ class Multistatus:
             tag = "%s:%s" % (self.prefix(ns), name)
             if tag in self.omit:
                 continue
-            text = values[(ns, name)]
+            text = self.overrides.get(tag, values[(ns, name)])
             props.append("<%s>%s</%s>" % (tag, escape(text), tag) if text != "" else
                          "<%s/>" % tag)
         self.parts.append(
@@ -161,7 +162,7 @@ class HttpMailRoute:
                 return self.send(h, account)
         elif rest == "/contacts/":
             if method == "PROPFIND":
-                return self.multistatus(h, Multistatus({}, ()))
+                return self.multistatus(h, Multistatus({}))
         else:
             m = re.fullmatch(r"/folders/([^/]+)/([^/]*)", rest)
             if not m:
@@ -241,8 +242,9 @@ class HttpMailRoute:
         except ET.ParseError:
             h.answer(400, "Bad Request", [], b"")
             return None, None
-        omit = h.server.faults.take("omit_props", h.command, h.path)
-        return wanted, Multistatus(foreign, (omit or {}).get("props", []))
+        omit = h.server.faults.take("omit_props", h.command, h.path) or {}
+        override = h.server.faults.take("override_props", h.command, h.path) or {}
+        return wanted, Multistatus(foreign, omit.get("props", []), override.get("values"))
 
     def no_responses(self, h):
         return bool(h.server.faults.take("no_responses", h.command, h.path))

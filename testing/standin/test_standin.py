@@ -9,7 +9,6 @@ import secrets
 import socket
 import subprocess
 import sys
-import time
 import unittest
 import xml.etree.ElementTree as ET
 
@@ -432,6 +431,11 @@ class StandinTest(unittest.TestCase):
         self.assertNotIn("hm:sendmsg", values)
         self.assertIn("hm:msgfolderroot", values)
         self.assertIn("hm:sendmsg", self.urls())
+
+        self.control({"faults": {"override_props": {"values": {"D:getcontentlength": "abc"}}}})
+        sizes = [v["D:getcontentlength"] for _, v in self.listing(self.urls()["hm:inbox"])]
+        self.assertEqual(sizes, ["abc"] * 4)
+        self.control({"faults": {"override_props": None}})
 
         self.control({"faults": {"no_responses": {"count": 1}}})
         answer, data = self.logon()
