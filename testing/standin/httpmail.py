@@ -25,6 +25,8 @@ MH = "urn:schemas:mailheader:"
 SERVICE_NS = "urn:schemas:standin-mail:"  # used when a request binds none
 PREFIXES = {DAV: "D", HM: "hm", MH: "m"}
 COOKIE_NAME = "SID"
+# Characters XML 1.0 cannot carry; a header may hold them.
+XML_INVALID = re.compile("[\x00-\x08\x0b\x0c\x0e-\x1f\ud800-\udfff\ufffe\uffff]")
 
 
 def split_endpoint(path):
@@ -80,7 +82,7 @@ class Multistatus:
             tag = "%s:%s" % (self.prefix(ns), name)
             if tag in self.omit:
                 continue
-            text = self.overrides.get(tag, values[(ns, name)])
+            text = XML_INVALID.sub("?", self.overrides.get(tag, values[(ns, name)]))
             props.append("<%s>%s</%s>" % (tag, escape(text), tag) if text != "" else
                          "<%s/>" % tag)
         self.parts.append(

@@ -1,7 +1,6 @@
 """The stand-in's mailboxes: accounts seeded from folders of .eml files and
 kept in memory, so a test can change them freely without touching the seed."""
 
-import email.parser
 import email.utils
 import json
 import os
@@ -33,20 +32,36 @@ def to_crlf(raw):
     return b"".join(line + b"\r\n" for line in lines)
 
 
+def parse_headers(raw):
+    """{lower-case name: unfolded value} of the first occurrence of each
+    header. 8-bit bytes are taken as ISO-8859-1 so that none is lost."""
+    block = raw.split(b"\r\n\r\n", 1)[0].decode("latin-1")
+    headers = {}
+    name = None
+    for line in block.split("\r\n"):
+        if line[:1] in (" ", "\t") and name is not None:
+            if name in headers and headers[name][1]:
+                headers[name] = (headers[name][0] + " " + line.strip(), True)
+            continue
+        key, colon, value = line.partition(":")
+        name = key.strip().lower() if colon else None
+        if name and name not in headers:
+            headers[name] = (value.strip(), True)
+        elif name:
+            headers[name] = (headers[name][0], False)  # later copies are ignored
+    return {k: v for k, (v, _) in headers.items()}
+
+
 class Message:
     def __init__(self, msg_id, raw, read=False, received=None):
         self.id = msg_id
         self.raw = to_crlf(raw)
         self.read = read
         self.received = received or time.time()
-        headers = email.parser.BytesHeaderParser().parsebytes(self.raw)
-        self.headers = headers
+        self.headers = parse_headers(self.raw)
 
     def header(self, name):
-        value = self.headers.get(name)
-        if value is None:
-            return ""
-        return re.sub(r"\r?\n[ \t]+", " ", str(value)).strip()
+        return self.headers.get(name.lower(), "")
 
     @property
     def size(self):

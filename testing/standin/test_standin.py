@@ -319,6 +319,12 @@ class StandinTest(unittest.TestCase):
         _, data = self.client.request("GET", urls["hm:inbox"][len(self.base):] + "03-eight-bit")
         self.assertIn("Grüße aus München".encode("latin-1"), data)
 
+        # Raw 8-bit and control bytes in a header still give well-formed XML.
+        self.control({"add_message": {"account": USER, "folder": "drafts", "id": "raw8",
+                                      "raw": "Subject: Gr\u00fc\u00dfe\x01\r\n\r\nx\r\n"}})
+        [(_, draft)] = self.listing(urls["hm:drafts"])
+        self.assertEqual(draft["m:subject"], "Gr\u00fc\u00dfe?")
+
         junk = self.listing(urls["hm:msgfolderroot"] + "junk/")
         self.assertEqual([h.rsplit("/", 1)[1] for h, _ in junk], ["01-prize"])
 
