@@ -59,15 +59,6 @@ std::string FormatTraceTime(double dateTime) {
 
 bool Passed(double deadline) { return Now() > deadline; }
 
-// Lengthens Deadline when the measured line speed says that moving Size
-// bytes takes longer than what is left.
-void StretchDeadline(double &deadline, int64_t size, uint32_t bytes, uint32_t ms) {
-  if (size < 0 || bytes == 0 || ms == 0) return;
-  const double estimate = std::round(double(size) * double(ms) / double(bytes)) * 1.5;
-  const double left = std::round(DaysToMs(deadline - Now()));
-  if (estimate >= left) deadline = Now() + MsToDays(estimate);
-}
-
 void AddFigure(uint32_t &total, int64_t amount) {
   total = uint32_t(std::min<int64_t>(int64_t(total) + amount, UINT32_MAX));
 }
@@ -107,6 +98,13 @@ const char *const kReceivingClose =
 enum class TNext { Finish, Repeat };
 
 }  // namespace
+
+void StretchDeadline(double &deadline, int64_t size, uint32_t bytes, uint32_t ms) {
+  if (size < 0 || bytes == 0 || ms == 0) return;
+  const double estimate = std::round(double(size) * double(ms) / double(bytes)) * 1.5;
+  const double left = std::round(DaysToMs(deadline - Now()));
+  if (estimate >= left) deadline = Now() + MsToDays(estimate);
+}
 
 class THttpRequest::TExchange {
  public:

@@ -78,6 +78,12 @@ using THttpHostLookup =
 void SetHttpHostLookup(THttpHostLookup lookup);
 TDNSResult HttpLookupHost(const std::string &host, int limitMs, uint32_t &address);
 
+// Lengthens Deadline (a date-time) when the line speed measured so far,
+// Bytes in Ms, says that moving Size bytes takes longer than what is left:
+// it then becomes now + 1.5 times that estimate. Size -1 (length unknown) or
+// no figures yet change nothing.
+void StretchDeadline(double &deadline, int64_t size, uint32_t bytes, uint32_t ms);
+
 // Name of a host lookup outcome ("dns_Timeout"), as failure texts give it.
 const char *DnsResultName(TDNSResult result);
 

@@ -419,3 +419,30 @@ TEST_F(HttpExchange, DeveloperTraceRecordsTheConversation) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HttpDeadline, StretchesOnlyWhenTheMeasuredSpeedSaysItIsTooShort) {
+  const double soon = Now() + MsToDays(1000);
+  double deadline = soon;
+  StretchDeadline(deadline, 1000, 0, 2000);
+  StretchDeadline(deadline, 1000, 1000, 0);
+  StretchDeadline(deadline, -1, 1000, 2000);
+  EXPECT_EQ(deadline, soon);
+
+  // 1000 bytes took 2000 ms: 1000 more are given 3000 ms from now.
+  StretchDeadline(deadline, 1000, 1000, 2000);
+  EXPECT_NEAR(DaysToMs(deadline - Now()), 3000, 200);
+
+  const double later = Now() + MsToDays(10000);
+  deadline = later;
+  StretchDeadline(deadline, 1000, 1000, 2000);
+  EXPECT_EQ(deadline, later);
+
+  // Large figures must not wrap: 4 GB at 1 byte/ms is a long wait, not a short one.
+  deadline = soon;
+  StretchDeadline(deadline, 4000000000LL, 4000000000u, 4000000000u);
+  EXPECT_GT(DaysToMs(deadline - Now()), 5.0e9);
+}
+
+}  // namespace
