@@ -76,23 +76,48 @@ struct TWord {
   std::string_view charset, encoding, encoded;
 };
 
+// Finds the first "?=" at or after a position. Candidate word starts come
+// in order, so the last answer is reused while it still lies ahead: a long
+// header full of "=?" without closings is then read once, not once per start.
+class TCloseFinder {
+ public:
+  explicit TCloseFinder(std::string_view text) : text_(text) {}
+  size_t From(size_t at) {
+    if (searched_ == std::string_view::npos || at < searched_ ||
+        (found_ != std::string_view::npos && at > found_)) {
+      found_ = text_.find("?=", at);
+      searched_ = at;
+    }
+    return found_;
+  }
+
+ private:
+  std::string_view text_;
+  size_t searched_ = std::string_view::npos;
+  size_t found_ = std::string_view::npos;
+};
+
+enum class TParse { Word, NotWord, NoMore };
+
 // The word starting at Start, if it has the shape "=?charset?X?text?=" with a
-// charset free of blanks and a one-letter encoding.
-bool ParseWord(std::string_view text, size_t start, TWord &w) {
+// charset free of blanks and a one-letter encoding. NoMore when no later
+// start can complete a word either.
+TParse ParseWord(std::string_view text, size_t start, TCloseFinder &closes, TWord &w) {
   size_t c = text.find('?', start + 2);
-  if (c == std::string_view::npos) return false;
+  if (c == std::string_view::npos) return TParse::NoMore;
   size_t e = text.find('?', c + 1);
-  if (e == std::string_view::npos) return false;
-  size_t end = text.find("?=", e + 1);
-  if (end == std::string_view::npos) return false;
+  if (e == std::string_view::npos) return TParse::NoMore;
+  size_t end = closes.From(e + 1);
+  if (end == std::string_view::npos) return TParse::NoMore;
   w.start = start;
   w.end = end;
   w.charset = text.substr(start + 2, c - start - 2);
   w.encoding = text.substr(c + 1, e - c - 1);
   w.encoded = text.substr(e + 1, end - e - 1);
-  if (w.charset.empty() || w.encoding.size() != 1) return false;
-  return std::none_of(w.charset.begin(), w.charset.end(),
-                      [](char ch) { return (unsigned char)ch <= ' '; });
+  if (w.charset.empty() || w.encoding.size() != 1) return TParse::NotWord;
+  bool blank = std::any_of(w.charset.begin(), w.charset.end(),
+                           [](char ch) { return (unsigned char)ch <= ' '; });
+  return blank ? TParse::NotWord : TParse::Word;
 }
 
 std::string DecodeWord(const TWord &w) {
@@ -115,11 +140,14 @@ std::string DecodeHeaderWords(std::string_view text) {
   out.reserve(text.size());
   size_t pos = 0;
   bool afterWord = false;
+  TCloseFinder closes(text);
   for (;;) {
     size_t start = text.find("=?", pos);
     if (start == std::string_view::npos) break;
     TWord w;
-    if (!ParseWord(text, start, w)) {
+    TParse parsed = ParseWord(text, start, closes, w);
+    if (parsed == TParse::NoMore) break;
+    if (parsed == TParse::NotWord) {
       out.append(text.substr(pos, start + 2 - pos));
       pos = start + 2;
       afterWord = false;
