@@ -400,9 +400,13 @@ bool TEmailHeader::SetParam(std::string_view fieldName, std::string_view paramNa
 bool TEmailHeader::SetBoundary(std::string_view boundary) {
   TCriticalSectionGuard guard(FLock);
   if (IndexOfField("Content-Type") < 0) SetField("Content-Type", "multipart/alternative");
-  if (NeedsQuotes(boundary))
-    return SetParam("Content-Type", "boundary", "\"" + std::string(boundary) + "\"");
-  return SetParam("Content-Type", "boundary", boundary);
+  if (!NeedsQuotes(boundary)) return SetParam("Content-Type", "boundary", boundary);
+  std::string quoted;
+  quoted.reserve(boundary.size() + 2);
+  quoted += '"';
+  quoted += boundary;
+  quoted += '"';
+  return SetParam("Content-Type", "boundary", quoted);
 }
 
 void TEmailHeader::GetBoundaryDelimiter(std::string &delimiter) {

@@ -1,5 +1,6 @@
 #include "mail/EmailMsg.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <istream>
@@ -21,28 +22,12 @@ std::string QuotedBoundaryType(const char *type, const std::string &boundary) {
   return std::string(type) + "; boundary=\"" + boundary + "\"";
 }
 
-// Splits Text at LF or CR LF into Lines, reserving once; a lone CR stays part
-// of its line, as the message text had it.
-void AppendTextLines(std::string_view text, TStringList &lines) {
-  size_t count = 0;
-  for (char c : text)
-    if (c == '\n') ++count;
-  lines.reserve(lines.size() + count + 1);
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t lf = text.find('\n', pos);
-    size_t end = lf == std::string_view::npos ? text.size() : lf;
-    size_t cut = end;
-    if (cut > pos && text[cut - 1] == '\r') --cut;
-    lines.emplace_back(text.substr(pos, cut - pos));
-    if (lf == std::string_view::npos) break;
-    pos = lf + 1;
-  }
-}
-
 std::string EnvelopeItem(const std::string &item) {
   if (item.find_first_of(" ,\"") == std::string::npos && !item.empty()) return item;
-  return "\"" + ReplaceAll(item, "\"", "\"\"") + "\"";
+  std::string quoted(1, '"');
+  quoted += ReplaceAll(item, "\"", "\"\"");
+  quoted += '"';
+  return quoted;
 }
 
 TStringList ParseEnvelope(std::string_view text) {
@@ -165,6 +150,9 @@ bool TEmailMsg::SetRawMail(TStringList &lines) {
   if (FParseOnLoad) return Parse(lines);
   FRawMail = std::move(lines);
   lines.clear();
+  FLineCountHint = FRawMail.size();
+  FSizeHint = 0;
+  for (const std::string &line : FRawMail) FSizeHint += line.size() + 2;
   return true;
 }
 
@@ -267,6 +255,7 @@ bool TEmailMsg::GetRawMail(TStringList &lines, bool full) {
     lines = FRawMail;
   } else {
     EnsureParsed();
+    lines.reserve(FLineCountHint + 16);
     TLineListSink sink(lines);
     result = WriteAll(sink, full);
   }
@@ -280,7 +269,8 @@ bool TEmailMsg::GetRawMailText(std::string &text, bool full) {
   TCriticalSectionGuard guard(FLock);
   EnsureLoaded();
   text.clear();
-  if (FSize > 0) text.reserve(size_t(FSize) + 64);
+  // Growing a large text by doubling would hold it up to three times over.
+  text.reserve(std::max(FSizeHint, FSize > 0 ? size_t(FSize) : 0) + 64);
   bool result = true;
   TTextSink sink(text);
   if (!FParsed && full) {
@@ -325,13 +315,50 @@ bool TEmailMsg::SaveToStream(std::ostream &stream) {
 bool TEmailMsg::LoadFromStream(std::istream &stream) {
   TCriticalSectionGuard guard(FLock);
   ProgressHook();
-  std::string text((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
   if (FParsed) Reset();
   FRawMail.clear();
-  AppendTextLines(text, FRawMail);
-  FSize = int32_t(text.size());
-  text.clear();
-  text.shrink_to_fit();
+  // Split while reading, so that a large message is never held as one text
+  // and as lines at the same time.
+  std::streampos start = stream.tellg();
+  if (start != std::streampos(-1) && stream.seekg(0, std::ios::end)) {
+    std::streamoff size = stream.tellg() - start;
+    stream.seekg(start);
+    if (size > 0) FRawMail.reserve(size_t(size) / 64 + 16);
+  }
+  stream.clear();
+  std::string carry;
+  int64_t total = 0;
+  char buffer[1 << 16];
+  while (stream.read(buffer, sizeof buffer) || stream.gcount() > 0) {
+    std::string_view chunk(buffer, size_t(stream.gcount()));
+    total += int64_t(chunk.size());
+    size_t pos = 0;
+    for (;;) {
+      size_t lf = chunk.find('\n', pos);
+      if (lf == std::string_view::npos) {
+        carry.append(chunk.substr(pos));
+        break;
+      }
+      std::string_view piece = chunk.substr(pos, lf - pos);
+      if (carry.empty()) {
+        if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
+        FRawMail.emplace_back(piece);
+      } else {
+        carry.append(piece);
+        if (carry.back() == '\r') carry.pop_back();
+        FRawMail.emplace_back(carry);
+        carry.clear();
+      }
+      pos = lf + 1;
+    }
+  }
+  if (!carry.empty()) {
+    if (carry.back() == '\r') carry.pop_back();
+    FRawMail.push_back(std::move(carry));
+  }
+  FSize = int32_t(total);
+  FSizeHint = size_t(total);
+  FLineCountHint = FRawMail.size();
   if (!FRawMail.empty() && FRawMail[0].rfind(kEnvelopePrefix, 0) == 0) {
     FEnvelope = ParseEnvelope(std::string_view(FRawMail[0]).substr(7));
     FRawMail.erase(FRawMail.begin());

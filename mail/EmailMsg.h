@@ -113,6 +113,9 @@ class TEmailMsg {
   TStringList FRawMail;
   bool FModified = false;
   int32_t FSize = -1;
+  // Size and line count of the text as last loaded, to reserve output once.
+  size_t FSizeHint = 0;
+  size_t FLineCountHint = 0;
   TStringList FEnvelope;
   std::string FFileName;
   bool FSaveOnDestroy = true;
