@@ -9,11 +9,11 @@
 
 #include "foundation/QuorCriticalSections.h"
 #include "foundation/StrUtil.h"
+#include "mail/EmailAddress.h"
 #include "mail/LineReader.h"
 
 class TEmailMsg;
 class TEmailMsgPart;
-class TEmailAddressCollection;
 class TMIMEDecoder;
 
 // Anomalies noticed while answering questions; nothing in the mail layer
