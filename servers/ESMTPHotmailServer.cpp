@@ -1,0 +1,508 @@
+#include "servers/ESMTPHotmailServer.h"
+
+#include <QTcpSocket>
+
+#include "BuildConfig.h"
+#include "foundation/StrUtil.h"
+#include "http/Connectivity.h"
+#include "mail/EmailDecoders.h"
+#include "sessions/SessionFactory.h"
+
+namespace {
+
+// More unrecognised commands in a row than this end the connection.
+constexpr int kMaxBadCommands = 10;
+
+std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
+
+// Error texts come from the service; a line break in one must not turn a
+// single reply into several.
+std::string OneLine(const std::string &text) {
+  std::string out = text;
+  for (char &c : out)
+    if (c == '\r' || c == '\n') c = ' ';
+  return out;
+}
+
+std::string DecodeBase64(const std::string &text) {
+  try {
+    return TBase64Decoder::Instance().DecodeLine(text);
+  } catch (...) {
+    return std::string();
+  }
+}
+
+bool StartsWithNumber(const std::string &text) {
+  if (text.size() < 3) return false;
+  for (int i = 0; i < 3; ++i)
+    if (text[i] < '0' || text[i] > '9') return false;
+  return true;
+}
+
+}  // namespace
+
+// ---- TESMTPHotmailServer ---------------------------------------------------
+
+TESMTPHotmailServer::TESMTPHotmailServer() = default;
+
+TESMTPHotmailServer::~TESMTPHotmailServer() {
+  // Connections reach back to this object in their destructors.
+  SetActive(false);
+}
+
+TQuorServerSpawnedSocket *TESMTPHotmailServer::CreateSpawnedSocket(
+    std::unique_ptr<QTcpSocket> socket) {
+  return new TESMTPHotmailServerSpawnedSocket(this, std::move(socket));
+}
+
+// ---- TESMTPHotmailServerSpawnedSocket --------------------------------------
+
+TESMTPHotmailServerSpawnedSocket::TESMTPHotmailServerSpawnedSocket(
+    TESMTPHotmailServer *server, std::unique_ptr<QTcpSocket> socket)
+    : TQuorServerSpawnedSocket(server, std::move(socket)) {
+  FSaveInSent = server->SaveInSent;
+  if (ConnectionLimitExceeded())
+    SignOff("421 : Maximum Connections exceeded. Please try again later.");
+  else
+    Log(RemoteIP() + " connected.", 11, false);
+}
+
+TESMTPHotmailServerSpawnedSocket::~TESMTPHotmailServerSpawnedSocket() {
+  // A message not finished with "." is never sent.
+  FMessageLines.clear();
+  FRecipients.clear();
+  if (FSession) {
+    try {
+      FSession->Logoff();
+    } catch (...) {
+    }
+  }
+  FSession = nullptr;
+  FOwnedSession.reset();
+}
+
+bool TESMTPHotmailServerSpawnedSocket::AllowConnection() {
+  return CheckLocalOnly("521 Sorry, only local connections allowed");
+}
+
+void TESMTPHotmailServerSpawnedSocket::BannerSent() { FState = ss_BannerSent; }
+
+void TESMTPHotmailServerSpawnedSocket::SignOff(const std::string &text) {
+  std::string reply = StartsWithNumber(text) ? text : "421 - " + text;
+  SendLine(reply + " Mirandel ESMTP server signing off");
+  if (Connected()) {
+    try {
+      CloseConnection();
+    } catch (...) {
+    }
+  } else {
+    CloseConnection();  // nothing to close, but no more input is taken
+  }
+  FState = ss_BeforeBanner;
+}
+
+std::string TESMTPHotmailServerSpawnedSocket::ServiceName() {
+  if (FSession) {
+    try {
+      return FSession->GetServiceName();
+    } catch (...) {
+    }
+  }
+  return ServiceNameForUserId(FUserId);
+}
+
+TESMTPHotmailServerSpawnedSocket::TCommand TESMTPHotmailServerSpawnedSocket::Parse(
+    const std::string &line, std::string &arg) const {
+  if (FState == ss_Data) {
+    arg = line;
+    return line == "." ? sc_EndOfText : sc_TextLine;
+  }
+  std::string trimmed = Trim(line);
+  arg = trimmed;
+  if (FState == ss_AwaitPassword) return sc_Password;
+  if (FState == ss_AwaitUserName) return sc_UserName;
+  static const struct {
+    const char *prefix;
+    TCommand command;
+  } kCommands[] = {
+      {"HELO ", sc_Helo},
+      {"MAIL FROM:", sc_MailFrom},
+      {"RCPT TO:", sc_RcptTo},
+      {"QUIT", sc_Quit},
+      {"DATA", sc_Data},
+      {"NOOP", sc_Noop},
+      {"EHLO", sc_Ehlo},
+      {"AUTH=LOGIN", sc_AuthEquals},
+      {"AUTH LOGIN", sc_AuthLogin},
+      {"HELP", sc_Help},
+      {"RSET", sc_Rset},
+      {"XEXCH50", sc_NotImplemented},
+      {"ETRN", sc_NotImplemented},
+      {"DSN", sc_NotImplemented},
+      {"TURN", sc_NotImplemented},
+      {"SIZE", sc_NotImplemented},
+      {"VRFY", sc_NotImplemented},
+      {"ONEX", sc_NotImplemented},
+      {"XUSR", sc_NotImplemented},
+  };
+  for (const auto &c : kCommands) {
+    if (StartsText(c.prefix, trimmed)) {
+      arg = Trim(std::string_view(trimmed).substr(std::char_traits<char>::length(c.prefix)));
+      return c.command;
+    }
+  }
+  return sc_Unknown;
+}
+
+void TESMTPHotmailServerSpawnedSocket::HandleLine(const std::string &line) {
+  if (FState == ss_AwaitPassword)
+    Log("Read: \"****\"", 1, false);  // the password line is never written out
+  else if (FState != ss_Data)
+    Log("Read: " + Quoted(line), 1, false);
+  std::string arg;
+  TCommand command = Parse(line, arg);
+  if (command == sc_Unknown) {
+    if (++FBadCommands > kMaxBadCommands) {
+      SignOff("500 Sorry, too many bad commands. Disconnecting");
+      return;
+    }
+  } else {
+    FBadCommands = 0;
+  }
+  Dispatch(command, arg, Trim(line));
+}
+
+void TESMTPHotmailServerSpawnedSocket::Dispatch(TCommand command, const std::string &arg,
+                                                const std::string &line) {
+  ResetIdleCount();
+  if (RestrictToLocal() && !PeerIsLocal()) {
+    Log("Dropping Connection. Local connections allowed only.  Connection attempted by: " +
+            RemoteIP(),
+        10, true);
+    SignOff("521 Sorry, you are not permitted to access this server.");
+    return;
+  }
+  if (FState == ss_BeforeBanner) {
+    Log("Client spoke before welcome banner sent.", 3, true);
+    SendLine("301 Please wait for the greeting.");
+    return;
+  }
+  switch (command) {
+    case sc_Helo:
+      DoHelo(arg);
+      break;
+    case sc_Ehlo:
+      DoEhlo(arg);
+      break;
+    case sc_AuthLogin:
+    case sc_AuthEquals:
+      // "AUTH=LOGIN" is the mechanism as some clients copy it from the EHLO
+      // answer; it means the same as "AUTH LOGIN".
+      DoAuthLogin(arg);
+      break;
+    case sc_UserName:
+      DoUserName(arg);
+      break;
+    case sc_Password:
+      DoPassword(arg);
+      break;
+    case sc_MailFrom:
+      DoMailFrom(arg);
+      break;
+    case sc_RcptTo:
+      DoRcptTo(arg);
+      break;
+    case sc_Data:
+      DoData();
+      break;
+    case sc_TextLine:
+      DoTextLine(arg);
+      break;
+    case sc_EndOfText:
+      DoEndOfText();
+      break;
+    case sc_Quit:
+      Log("Received Request QUIT", 5, false);
+      SignOff("221 OK Dropping line.");
+      FState = ss_BeforeBanner;
+      break;
+    case sc_Rset:
+      DoRset();
+      break;
+    case sc_Noop:
+      Log("Received Request NOOP", 4, false);
+      SendLine("250 OK - Standing by.");
+      break;
+    case sc_Help:
+      DoHelp();
+      break;
+    case sc_NotImplemented:
+      Log("Received unimplemented request with " + Quoted(arg), 3, true);
+      SendLine("502 Command not implemented.");
+      break;
+    case sc_Unknown:
+      Log("Received Unknown Request " + Quoted(line), 3, true);
+      SendLine("500 Command " + Quoted(line) + " not recognized.");
+      break;
+  }
+}
+
+void TESMTPHotmailServerSpawnedSocket::DoHelo(const std::string &arg) {
+  if (FState != ss_BannerSent) {
+    Log("Received Request HELO with " + Quoted(arg) + " - bad timing", 3, true);
+    SendLine("503 Helo command inappropriate at this time.");
+    return;
+  }
+  Log("Received Request HELO with " + Quoted(arg), 4, false);
+  FState = ss_Greeted;
+  SendLine("250 Mirandel SMTP at your service " + Quoted(arg));
+}
+
+void TESMTPHotmailServerSpawnedSocket::DoEhlo(const std::string &arg) {
+  if (FState != ss_BannerSent) {
+    Log("Received Request EHLO with " + Quoted(arg) + " - bad timing", 3, true);
+    SendLine("503 Ehlo command inappropriate at this time.");
+    return;
+  }
+  Log("Received Request EHLO with " + Quoted(arg), 4, false);
+  FState = ss_Greeted;
+  SendLine("250-MirandelSMTP Hello [" + RemoteIP() + "]");
+  SendLine("250-HELP");
+  SendLine("250-AUTH LOGIN");
+  SendLine("250 AUTH=LOGIN");
+}
+
+void TESMTPHotmailServerSpawnedSocket::DoAuthLogin(const std::string &arg) {
+  if (FState != ss_Greeted) {
+    Log("Received Request AUTH LOGIN with " + Quoted(arg) + " - bad timing", 3, true);
+    SendLine("503 Auth Login command inappropriate at this time.");
+    return;
+  }
+  if (!arg.empty()) {
+    FUserId = DecodeBase64(arg);
+    Log("Received Request AUTH LOGIN with " + Quoted(arg) + " decodes as " + FUserId, 5, false);
+    FState = ss_AwaitPassword;
+    SendLine("334 UGFzc3dvcmQ6");
+  } else {
+    Log("Received Request AUTH LOGIN with no name", 4, false);
+    FState = ss_AwaitUserName;
+    SendLine("334 VXNlcm5hbWU6");
+  }
+}
+
+void TESMTPHotmailServerSpawnedSocket::DoUserName(const std::string &line) {
+  std::string decoded = DecodeBase64(line);
+  Log("Received Auth User id with " + Quoted(line) + " decodes as " + decoded, 5, false);
+  FUserId = decoded;
+  FState = ss_AwaitPassword;
+  SendLine("334 UGFzc3dvcmQ6");
+}
+
+void TESMTPHotmailServerSpawnedSocket::DoPassword(const std::string &line) {
+  FPassword = DecodeBase64(line);
+  std::string failure = LogOn();
+  if (!failure.empty()) {
+    FState = ss_Greeted;
+    Log("Failed to log in to " + ServiceNameForUserId(FUserId), 5, true);
+    SendLine(failure);
+    return;
+  }
+  FState = ss_Authenticated;
+  SendLine("235 LOGIN authentication successful");
+}
+
+void TESMTPHotmailServerSpawnedSocket::DoMailFrom(const std::string &arg) {
+  Log("Received Request MAIL FROM with " + Quoted(arg), 5, false);
+  if (FState != ss_Greeted && FState != ss_Authenticated) {
+    SendLine("503 \"Mail From\" command inappropriate at this time.");
+    return;
+  }
+  if (!FSession) {
+    std::string failure = LogOn();
+    if (!failure.empty()) {
+      SendLine(failure);
+      return;
+    }
+  }
+  FMailFrom = arg;
+  FRecipients.clear();
+  FState = ss_MailFrom;
+  SendLine("250 OK - mail from " + Quoted(arg));
+}
+
+void TESMTPHotmailServerSpawnedSocket::DoRcptTo(const std::string &arg) {
+  if (FState != ss_MailFrom && FState != ss_RcptTo) {
+    Log("Received RCPT TO for " + Quoted(arg) + " - bad timing", 3, true);
+    SendLine("503 \"Rcpt To\" command inappropriate at this time.");
+    return;
+  }
+  Log("Received RCPT TO for " + Quoted(arg), 5, false);
+  FRecipients.push_back(arg);
+  FState = ss_RcptTo;
+  SendLine("250 OK - Rcpt To " + Quoted(arg));
+}
+
+void TESMTPHotmailServerSpawnedSocket::DoData() {
+  if (FState != ss_RcptTo) {
+    Log("Received DATA command - bad timing", 3, true);
+    SendLine("503 \"Data\" command inappropriate at this time.");
+    return;
+  }
+  FMessageLines.clear();
+  FTotal = 0;
+  Log("Received DATA command", 4, false);
+  FState = ss_Data;
+  SendLine("354 OK - Waiting for message text");
+}
+
+void TESMTPHotmailServerSpawnedSocket::DoTextLine(const std::string &line) {
+  // The transparency dot of a line that begins with "." comes off.
+  if (line.size() > 1 && line[0] == '.')
+    FMessageLines.push_back(line.substr(1));
+  else
+    FMessageLines.push_back(line);
+  FTotal += static_cast<int64_t>(FMessageLines.back().size());
+  StartIdleTimer();
+}
+
+void TESMTPHotmailServerSpawnedSocket::DoEndOfText() {
+  StopIdleTimer();
+  ClearInput();  // whatever followed the "." in the same burst is not a command
+  Log("Received message text " + std::to_string(FTotal) + " bytes.", 5, false);
+  std::string error;
+  try {
+    FSession->SendMsg(FMailFrom, false, error, 3, FMessageLines, FRecipients, FSaveInSent);
+  } catch (const std::exception &e) {
+    error = std::string("Error ") + e.what();
+  } catch (...) {
+    error = "Error sending";
+  }
+  std::string svc = ServiceName();
+  std::string userId = FSession->GetUserId();
+  if (!error.empty()) {
+    FState = ss_Authenticated;
+    Log("Failed to send mail through " + userId + "@" + svc + " with:" + error, 5, true);
+    SendLine("450 " + svc + " send failed with:" + OneLine(error));
+    return;
+  }
+  FRecipients.clear();
+  FMessageLines.clear();
+  FState = ss_Authenticated;
+  SendLine("250 OK - message Received and Sent through " + userId);
+}
+
+void TESMTPHotmailServerSpawnedSocket::DoRset() {
+  Log("Received Request RSET", 5, false);
+  FTotal = 0;
+  FMailFrom.clear();
+  FRecipients.clear();
+  FMessageLines.clear();
+  ClearInput();
+  FState = ss_Greeted;
+  SendLine("250 OK - Session reset");
+}
+
+void TESMTPHotmailServerSpawnedSocket::DoHelp() {
+  Log("Received Request HELP", 4, false);
+  SendLine("214- Supported commands are as follows:");
+  SendLine("214-     HELO     MAIL     RCPT     DATA     RSET");
+  SendLine("214-     NOOP     QUIT     HELP     AUTH     EHLO");
+  SendLine("214 Thats all.");
+}
+
+void TESMTPHotmailServerSpawnedSocket::LetGoOfSession() {
+  FSession = nullptr;
+  FOwnedSession.reset();
+}
+
+std::string TESMTPHotmailServerSpawnedSocket::LogOn() {
+  if (FSession) return std::string();
+  if (!FUserId.empty() && FUserId.find('@') == std::string::npos) {
+    std::string domain = std::string("@") + BRELVANE_DEFAULT_MAIL_DOMAIN;
+    Log("Userid " + Quoted(FUserId) + " given with no domain! " + FUserId + domain + " assumed.", 5,
+        true);
+    FUserId += domain;
+  }
+  auto *server = static_cast<TESMTPHotmailServer *>(Server());
+  if (server && server->OnNeedSession) {
+    TBasicWebMailSession *supplied = nullptr;
+    try {
+      supplied = server->OnNeedSession(FUserId, FPassword);
+    } catch (const std::exception &e) {
+      return std::string("454 Error ") + OneLine(e.what());
+    }
+    if (!supplied) {
+      Log("No cached account info.  Use authentication.", 5, true);
+      return "450 You must use authentication to log in.";
+    }
+    FSession = supplied;
+    FUserId = FSession->GetUserId();
+    FPassword = FSession->GetPassword();
+    Log("Sending mail through account " + FUserId, 1, false);
+  } else {
+    if (FUserId.empty() || FPassword.empty()) {
+      Log("No account info available.  Please use authentication.", 5, true);
+      return "450 You must use authentication to log in.";
+    }
+    try {
+      FOwnedSession =
+          server && server->SessionFactory ? server->SessionFactory() : CreatePooledSession();
+    } catch (const std::exception &e) {
+      return std::string("454 Error ") + OneLine(e.what());
+    }
+    if (!FOwnedSession) return "454 Error no session available";
+    FSession = FOwnedSession.get();
+    FSession->SetOnLog(
+        [this](const std::string &text, uint8_t detail, bool error) { Log(text, detail, error); });
+  }
+
+  try {
+    std::string error;
+    FSession->Logon(FUserId, FPassword, error);
+    if (error.empty()) return std::string();
+    std::string svc = ServiceName();
+    std::string reply;
+    if (error.rfind("503", 0) == 0) {
+      Log(svc + " login rejected useid " + Quoted(FUserId) + " with " + error, 9, true);
+      reply = "535 " + svc + " rejected userid";
+    } else if (error.rfind("401", 0) == 0) {
+      Log(svc + " rejected password with:" + error, 9, true);
+      reply = "535 " + svc + " rejected password";
+    } else if (error.rfind("402", 0) == 0) {
+      Log(svc + " requested payment with:" + error, 9, true);
+      reply = "535 " + svc + " requested payment";
+    } else {
+      int probe = 4;
+      try {
+        probe = CheckConnectivity();
+      } catch (...) {
+      }
+      const std::string tail = " (Temporary error: " + OneLine(error) + ")";
+      switch (probe) {
+        case 0:
+          reply = "454 Failed to reach " + svc + ". Web is active." + tail;
+          break;
+        case 1:
+          reply = "454 Failed to reach " + svc + " DNS1." + tail;
+          break;
+        case 2:
+          reply = "454 Failed to reach " + svc + " DNS2." + tail;
+          break;
+        case 3:
+          reply = "454 Failed to connect to " + svc + ". Cannot access web." + tail;
+          break;
+        default:
+          reply = "454 Failed to reach " + svc + " internal error." + tail;
+          break;
+      }
+    }
+    LetGoOfSession();
+    return reply;
+  } catch (const std::exception &e) {
+    LetGoOfSession();
+    return std::string("454 Error ") + OneLine(e.what());
+  } catch (...) {
+    LetGoOfSession();
+    return "454 Error";
+  }
+}

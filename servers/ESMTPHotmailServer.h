@@ -1,0 +1,113 @@
+#pragma once
+// The local SMTP server: each connection takes a message from the user's
+// mail program and hands it, unchanged, to a webmail session's SendMsg.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "servers/QuorServer.h"
+#include "sessions/BasicWebmail.h"
+
+// Supplies a session for (user id, password), both empty when the client did
+// not authenticate; none refuses. The session stays its supplier's. (The same
+// alias as the POP3 server's, so one provider serves both.)
+using TOnNeedSession =
+    std::function<TBasicWebMailSession *(const std::string &userId, const std::string &password)>;
+// Builds a session the connection owns, used when no OnNeedSession is assigned.
+using TESMTPSessionFactory = std::function<std::unique_ptr<TBasicWebMailSession>()>;
+
+class TESMTPHotmailServer : public TQuorServer {
+ public:
+  TESMTPHotmailServer();
+  ~TESMTPHotmailServer() override;
+
+  TOnNeedSession OnNeedSession;
+  // Default: the session kind the application gives every new account.
+  TESMTPSessionFactory SessionFactory;
+  bool SaveInSent = true;  // ask the service to keep a copy of each sent message
+
+ protected:
+  TQuorServerSpawnedSocket *CreateSpawnedSocket(std::unique_ptr<QTcpSocket> socket) override;
+};
+
+class TESMTPHotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
+ public:
+  enum : uint8_t {
+    ss_BeforeBanner = 0,
+    ss_BannerSent = 1,
+    ss_Greeted = 2,
+    ss_AwaitPassword = 3,
+    ss_AwaitUserName = 4,
+    ss_Authenticated = 5,  // or a message finished
+    ss_MailFrom = 6,
+    ss_RcptTo = 7,
+    ss_Data = 8,
+  };
+
+  TESMTPHotmailServerSpawnedSocket(TESMTPHotmailServer *server, std::unique_ptr<QTcpSocket> socket);
+  ~TESMTPHotmailServerSpawnedSocket() override;
+
+  void HandleLine(const std::string &line) override;
+  bool AllowConnection() override;
+  void BannerSent() override;
+  void SignOff(const std::string &text) override;
+
+  uint8_t State() const { return FState; }
+  const std::string &UserId() const { return FUserId; }
+  const std::string &MailFrom() const { return FMailFrom; }
+  const TStringList &Recipients() const { return FRecipients; }
+  const TStringList &MessageLines() const { return FMessageLines; }
+  bool HasSession() const { return FSession != nullptr; }
+
+ private:
+  enum TCommand {
+    sc_Helo,
+    sc_MailFrom,
+    sc_RcptTo,
+    sc_Quit,
+    sc_Data,
+    sc_Noop,
+    sc_Ehlo,
+    sc_AuthEquals,
+    sc_AuthLogin,
+    sc_Help,
+    sc_Rset,
+    sc_NotImplemented,
+    sc_Unknown,
+    sc_Password,
+    sc_UserName,
+    sc_TextLine,
+    sc_EndOfText,
+  };
+  TCommand Parse(const std::string &line, std::string &arg) const;
+  void Dispatch(TCommand command, const std::string &arg, const std::string &line);
+  void DoHelo(const std::string &arg);
+  void DoEhlo(const std::string &arg);
+  void DoAuthLogin(const std::string &arg);
+  void DoUserName(const std::string &line);
+  void DoPassword(const std::string &line);
+  void DoMailFrom(const std::string &arg);
+  void DoRcptTo(const std::string &arg);
+  void DoData();
+  void DoTextLine(const std::string &line);
+  void DoEndOfText();
+  void DoRset();
+  void DoHelp();
+  // Empty on success, else the reply line for the client.
+  std::string LogOn();
+  void LetGoOfSession();
+  std::string ServiceName();
+
+  uint8_t FState = ss_BeforeBanner;
+  TStringList FMessageLines;
+  TBasicWebMailSession *FSession = nullptr;
+  std::unique_ptr<TBasicWebMailSession> FOwnedSession;
+  int FBadCommands = 0;
+  int64_t FTotal = 0;
+  std::string FUserId;
+  std::string FPassword;
+  std::string FMailFrom;
+  TStringList FRecipients;
+  bool FSaveInSent = true;
+};

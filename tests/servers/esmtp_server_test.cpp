@@ -1,0 +1,396 @@
+// The SMTP gateway over loopback: scripted conversations, then real clients.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "http/Connectivity.h"
+#include "servers/ESMTPHotmailServer.h"
+#include "support/LoopbackClient.h"
+#include "support/TestMailbox.h"
+
+namespace {
+
+const char *const kBanner = "220 Welcome to the Brelvane SMTP gateway.";
+
+class EsmtpServerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    FServer = std::make_unique<TESMTPHotmailServer>();
+    FServer->SetListenAddress("127.0.0.1");
+    FServer->SetPort(0);
+    FServer->SetBanner(kBanner);
+    FServer->SetMaxConnections(50);
+    FServer->SetOnLog([this](TQuorServer *, TQuorServerSpawnedSocket *, const std::string &text,
+                             uint8_t detail, bool) {
+      FLog.push_back(std::to_string(detail) + "|" + text);
+      return false;
+    });
+    FMailbox.SetExpectedPassword("secret");
+    // A pooled account for anonymous senders only when the test says so.
+    FServer->OnNeedSession = [this](const std::string &user, const std::string &password) {
+      FNeedSessionCalls.push_back(user + "/" + password);
+      if (user.empty() && !FPooled) return static_cast<TBasicWebMailSession *>(nullptr);
+      // As the pool does: the session carries the credentials asked for.
+      FMailbox.SetUserId(user.empty() ? "pooled@hotmail.com" : user);
+      FMailbox.SetPassword(user.empty() ? "secret" : password);
+      return static_cast<TBasicWebMailSession *>(&FMailbox);
+    };
+    FServer->SetActive(true);
+    FPort = FServer->BoundPort();
+  }
+  void TearDown() override {
+    FServer.reset();
+    PumpFor(20);
+  }
+
+  std::unique_ptr<TLoopbackClient> Connect(bool readBanner = true) {
+    auto client = std::make_unique<TLoopbackClient>();
+    EXPECT_TRUE(client->Connect(FPort));
+    if (readBanner) {
+      std::string line;
+      EXPECT_TRUE(client->ReadLine(line));
+      EXPECT_EQ(line, kBanner);
+    }
+    return client;
+  }
+  // Sends Request (CR LF added) and returns the reply lines up to the last one.
+  static TStringList Say(TLoopbackClient &c, const std::string &request) {
+    TStringList reply;
+    EXPECT_TRUE(c.Send(request + "\r\n"));
+    std::string line;
+    while (c.ReadLine(line)) {
+      reply.push_back(line);
+      if (line.size() < 4 || line[3] != '-') break;
+    }
+    return reply;
+  }
+  static std::string Say1(TLoopbackClient &c, const std::string &request) {
+    TStringList r = Say(c, request);
+    return r.empty() ? "<nothing>" : r.back();
+  }
+  bool LogHas(const std::string &part) const {
+    for (const auto &l : FLog)
+      if (l.find(part) != std::string::npos) return true;
+    return false;
+  }
+
+  std::unique_ptr<TESMTPHotmailServer> FServer;
+  TTestMailbox FMailbox;
+  bool FPooled = false;
+  TStringList FNeedSessionCalls;
+  TStringList FLog;
+  int FPort = 0;
+};
+
+TEST_F(EsmtpServerTest, AuthenticatedConversationSendsTwoMessagesWithOneLogOn) {
+  auto c = Connect();
+  EXPECT_EQ(Say(*c, "EHLO client.example"),
+            (TStringList{"250-MirandelSMTP Hello [127.0.0.1]", "250-HELP", "250-AUTH LOGIN",
+                         "250 AUTH=LOGIN"}));
+  EXPECT_EQ(Say1(*c, "AUTH LOGIN"), "334 VXNlcm5hbWU6");
+  EXPECT_EQ(Say1(*c, "am9lQGhvdG1haWwuY29t"), "334 UGFzc3dvcmQ6");  // joe@hotmail.com
+  EXPECT_EQ(Say1(*c, "c2VjcmV0"), "235 LOGIN authentication successful");
+  EXPECT_EQ(FNeedSessionCalls, (TStringList{"joe@hotmail.com/secret"}));
+
+  EXPECT_EQ(Say1(*c, "MAIL FROM:<joe@hotmail.com>"), "250 OK - mail from \"<joe@hotmail.com>\"");
+  EXPECT_EQ(Say1(*c, "RCPT TO:<a@example.org>"), "250 OK - Rcpt To \"<a@example.org>\"");
+  EXPECT_EQ(Say1(*c, "rcpt to: <b@example.org> "), "250 OK - Rcpt To \"<b@example.org>\"");
+  EXPECT_EQ(Say1(*c, "DATA"), "354 OK - Waiting for message text");
+  EXPECT_EQ(Say1(*c, "Subject: hi\r\n\r\n..\r\n.x\r\n  indented \r\n."),
+            "250 OK - message Received and Sent through joe@hotmail.com");
+  ASSERT_EQ(FMailbox.SendCalls().size(), 1u);
+  const TSendMsgCall &sent = FMailbox.SendCalls()[0];
+  EXPECT_EQ(sent.MailFrom, "<joe@hotmail.com>");
+  EXPECT_EQ(sent.Lines, (TStringList{"Subject: hi", "", ".", "x", "  indented "}));
+  EXPECT_EQ(sent.Recipients, (TStringList{"<a@example.org>", "<b@example.org>"}));
+  EXPECT_FALSE(sent.Flag);
+  EXPECT_EQ(sent.Attempts, 3);
+  EXPECT_TRUE(sent.SaveInSent);
+  EXPECT_TRUE(LogHas("Received message text 24 bytes."));
+
+  EXPECT_EQ(Say1(*c, "MAIL FROM:<joe@hotmail.com>"), "250 OK - mail from \"<joe@hotmail.com>\"");
+  EXPECT_EQ(Say1(*c, "RCPT TO:<c@example.org>"), "250 OK - Rcpt To \"<c@example.org>\"");
+  EXPECT_EQ(Say1(*c, "DATA"), "354 OK - Waiting for message text");
+  EXPECT_EQ(Say1(*c, "second\r\n."), "250 OK - message Received and Sent through joe@hotmail.com");
+  ASSERT_EQ(FMailbox.SendCalls().size(), 2u);
+  EXPECT_EQ(FMailbox.SendCalls()[1].Recipients, (TStringList{"<c@example.org>"}));
+  EXPECT_EQ(FMailbox.Calls(TTestMailbox::op_Logon), 1);
+
+  EXPECT_EQ(Say1(*c, "QUIT"), "221 OK Dropping line. Mirandel ESMTP server signing off");
+  EXPECT_TRUE(c->WaitClosed());
+  ASSERT_TRUE(PumpUntil([&] { return FServer->ActiveConnections() == 0; }, 5000));
+  EXPECT_FALSE(FMailbox.LoggedOn());  // released with Logoff
+  // The password line never reaches the log; the user line does.
+  EXPECT_FALSE(LogHas("c2VjcmV0"));
+  EXPECT_TRUE(
+      LogHas("Received Auth User id with \"am9lQGhvdG1haWwuY29t\" decodes as joe@hotmail.com"));
+}
+
+TEST_F(EsmtpServerTest, CommandsOutOfTurnAndUnknownOnesGetTheirReplies) {
+  auto early = Connect(false);
+  EXPECT_EQ(Say1(*early, "HELO x"), "301 Please wait for the greeting.");
+  std::string line;
+  ASSERT_TRUE(early->ReadLine(line));
+  EXPECT_EQ(line, kBanner);
+
+  EXPECT_EQ(Say1(*early, "MAIL FROM:<a@b>"),
+            "503 \"Mail From\" command inappropriate at this time.");
+  EXPECT_EQ(Say1(*early, "RCPT TO:<a@b>"), "503 \"Rcpt To\" command inappropriate at this time.");
+  EXPECT_EQ(Say1(*early, "DATA"), "503 \"Data\" command inappropriate at this time.");
+  EXPECT_EQ(Say1(*early, "AUTH LOGIN"), "503 Auth Login command inappropriate at this time.");
+  EXPECT_EQ(Say1(*early, "HELO me"), "250 Mirandel SMTP at your service \"me\"");
+  EXPECT_EQ(Say1(*early, "HELO me"), "503 Helo command inappropriate at this time.");
+  EXPECT_EQ(Say1(*early, "EHLO me"), "503 Ehlo command inappropriate at this time.");
+  EXPECT_EQ(Say(*early, "HELP"),
+            (TStringList{"214- Supported commands are as follows:",
+                         "214-     HELO     MAIL     RCPT     DATA     RSET",
+                         "214-     NOOP     QUIT     HELP     AUTH     EHLO", "214 Thats all."}));
+  EXPECT_EQ(Say1(*early, "noop"), "250 OK - Standing by.");
+  EXPECT_EQ(Say1(*early, "VRFY joe"), "502 Command not implemented.");
+  EXPECT_EQ(Say1(*early, "  bogus thing "), "500 Command \"bogus thing\" not recognized.");
+  EXPECT_EQ(Say1(*early, "HELO"), "500 Command \"HELO\" not recognized.");  // needs its blank
+  EXPECT_EQ(Say1(*early, "RSET"), "250 OK - Session reset");
+  EXPECT_TRUE(LogHas("3|Client spoke before welcome banner sent."));
+}
+
+TEST_F(EsmtpServerTest, SenderWithoutAuthenticationNeedsAPooledAccount) {
+  auto c = Connect();
+  Say(*c, "EHLO x");
+  EXPECT_EQ(Say1(*c, "MAIL FROM:<a@b>"), "450 You must use authentication to log in.");
+  EXPECT_TRUE(LogHas("No cached account info.  Use authentication."));
+  FPooled = true;  // the state stayed, so the client may simply try again
+  EXPECT_EQ(Say1(*c, "MAIL FROM:<a@b>"), "250 OK - mail from \"<a@b>\"");
+  EXPECT_EQ(FNeedSessionCalls, (TStringList{"/", "/"}));
+  EXPECT_TRUE(LogHas("Sending mail through account pooled@hotmail.com"));
+  EXPECT_EQ(Say1(*c, "RCPT TO:<x@y>"), "250 OK - Rcpt To \"<x@y>\"");
+  EXPECT_EQ(Say1(*c, "DATA"), "354 OK - Waiting for message text");
+  EXPECT_EQ(Say1(*c, "body\r\n."), "250 OK - message Received and Sent through pooled@hotmail.com");
+}
+
+TEST_F(EsmtpServerTest, AuthWithoutOnNeedSessionUsesTheFactoryAndBareUserGetsTheDomain) {
+  FServer->OnNeedSession = nullptr;
+  TTestMailbox *made = nullptr;
+  FServer->SessionFactory = [&made] {
+    auto box = std::make_unique<TTestMailbox>();
+    made = box.get();
+    return std::unique_ptr<TBasicWebMailSession>(std::move(box));
+  };
+  auto c = Connect();
+  Say(*c, "EHLO x");
+  EXPECT_EQ(Say1(*c, "MAIL FROM:<a@b>"), "450 You must use authentication to log in.");
+  EXPECT_EQ(made, nullptr);
+  EXPECT_EQ(Say1(*c, "AUTH LOGIN am9l"), "334 UGFzc3dvcmQ6");  // "joe"
+  EXPECT_EQ(Say1(*c, "cHc="), "235 LOGIN authentication successful");
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->GetUserId(), "joe@hotmail.com");
+  EXPECT_TRUE(LogHas("Userid \"joe\" given with no domain! joe@hotmail.com assumed."));
+  // The line "AUTH=LOGIN" is taken as AUTH LOGIN.
+  EXPECT_EQ(Say1(*c, "RSET"), "250 OK - Session reset");
+  EXPECT_EQ(Say1(*c, "AUTH=LOGIN"), "334 VXNlcm5hbWU6");
+}
+
+TEST_F(EsmtpServerTest, RejectedLogOnsExplainThemselvesAndAllowAnotherTry) {
+  auto c = Connect();
+  Say(*c, "EHLO x");
+  EXPECT_EQ(Say1(*c, "AUTH LOGIN am9lQG1zbi5jb20="), "334 UGFzc3dvcmQ6");  // joe@msn.com
+  EXPECT_EQ(Say1(*c, "d3Jvbmc="), "535 MSN rejected password");
+  EXPECT_TRUE(LogHas("Failed to log in to MSN"));
+  EXPECT_FALSE(FServer->Connections().empty());
+  auto *conn = static_cast<TESMTPHotmailServerSpawnedSocket *>(FServer->Connections()[0]);
+  EXPECT_FALSE(conn->HasSession());  // let go after the failure
+
+  FMailbox.SetFailure(TTestMailbox::op_Logon, "503 no such user", 1);
+  EXPECT_EQ(Say1(*c, "AUTH LOGIN am9lQGhvdG1haWwuY29t"), "334 UGFzc3dvcmQ6");
+  EXPECT_EQ(Say1(*c, "c2VjcmV0"), "535 Hotmail rejected userid");
+  FMailbox.SetFailure(TTestMailbox::op_Logon, "402 pay up", 1);
+  EXPECT_EQ(Say1(*c, "AUTH LOGIN am9lQGhvdG1haWwuY29t"), "334 UGFzc3dvcmQ6");
+  EXPECT_EQ(Say1(*c, "c2VjcmV0"), "535 Hotmail requested payment");
+
+  // A temporary failure runs the connectivity probe; pointed at this very
+  // server it finds "the web" reachable.
+  SetConnectivityProbeHost("127.0.0.1", FPort);
+  FMailbox.SetFailure(TTestMailbox::op_Logon, "Timed out\r\nreading", 1);
+  EXPECT_EQ(Say1(*c, "AUTH LOGIN am9lQGhvdG1haWwuY29t"), "334 UGFzc3dvcmQ6");
+  EXPECT_EQ(Say1(*c, "c2VjcmV0"),
+            "454 Failed to reach Hotmail. Web is active. (Temporary error: Timed out  reading)");
+  SetConnectivityProbeHost("", 0);
+
+  EXPECT_EQ(Say1(*c, "AUTH LOGIN am9lQGhvdG1haWwuY29t"), "334 UGFzc3dvcmQ6");
+  EXPECT_EQ(Say1(*c, "c2VjcmV0"), "235 LOGIN authentication successful");
+}
+
+TEST_F(EsmtpServerTest, FailedSendKeepsTheConnectionAndTheNextMessageGoesThrough) {
+  auto c = Connect();
+  Say(*c, "EHLO x");
+  Say(*c, "AUTH LOGIN am9lQGhvdG1haWwuY29t");
+  Say(*c, "c2VjcmV0");
+  FMailbox.SetFailure(TTestMailbox::op_Send, "500 service\r\nbusy", 1);
+  Say(*c, "MAIL FROM:<joe@hotmail.com>");
+  Say(*c, "RCPT TO:<a@b>");
+  Say(*c, "DATA");
+  // Lines after the "." in the same burst are not taken as commands.
+  ASSERT_TRUE(c->Send("text\r\n.\r\nNOOP\r\n"));
+  std::string line;
+  ASSERT_TRUE(c->ReadLine(line));
+  EXPECT_EQ(line, "450 Hotmail send failed with:500 service  busy");
+  EXPECT_TRUE(LogHas("Failed to send mail through joe@hotmail.com@Hotmail with:500 service"));
+  EXPECT_EQ(Say1(*c, "MAIL FROM:<joe@hotmail.com>"), "250 OK - mail from \"<joe@hotmail.com>\"");
+  Say(*c, "RCPT TO:<a@b>");
+  Say(*c, "DATA");
+  EXPECT_EQ(Say1(*c, "again\r\n."), "250 OK - message Received and Sent through joe@hotmail.com");
+  EXPECT_EQ(FMailbox.SendCalls().size(), 2u);
+}
+
+TEST_F(EsmtpServerTest, UnfinishedMessageIsNeverSentAndTheSessionIsReleased) {
+  auto c = Connect();
+  Say(*c, "EHLO x");
+  Say(*c, "AUTH LOGIN am9lQGhvdG1haWwuY29t");
+  Say(*c, "c2VjcmV0");
+  Say(*c, "MAIL FROM:<joe@hotmail.com>");
+  Say(*c, "RCPT TO:<a@b>");
+  Say(*c, "DATA");
+  ASSERT_TRUE(c->Send("half a message\r\n.."));
+  c->Close();
+  ASSERT_TRUE(PumpUntil([&] { return FServer->ActiveConnections() == 0; }, 5000));
+  EXPECT_TRUE(FMailbox.SendCalls().empty());
+  EXPECT_FALSE(FMailbox.LoggedOn());
+}
+
+TEST_F(EsmtpServerTest, ElevenUnknownCommandsInARowEndTheConnection) {
+  auto c = Connect();
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(Say1(*c, "X" + std::to_string(i)).substr(0, 3), "500");
+  EXPECT_EQ(Say1(*c, "NOOP"), "250 OK - Standing by.");  // a known command resets the count
+  for (int i = 0; i < 10; ++i) Say(*c, "Y" + std::to_string(i));
+  EXPECT_EQ(Say1(*c, "Z"),
+            "500 Sorry, too many bad commands. Disconnecting Mirandel ESMTP server signing off");
+  EXPECT_TRUE(c->WaitClosed());
+}
+
+TEST_F(EsmtpServerTest, IdleClientIsTimedOutWithThe421Line) {
+  FServer->SetTimeOut(1500);
+  auto c = Connect();
+  std::string line;
+  ASSERT_TRUE(c->ReadLine(line, 8000));
+  EXPECT_EQ(line, "421 - Sorry user timed out. Mirandel ESMTP server signing off");
+  EXPECT_TRUE(c->WaitClosed());
+}
+
+TEST_F(EsmtpServerTest, RefusalsForTheLimitAndForOtherMachines) {
+  FServer->SetMaxConnections(1);
+  auto first = Connect();
+  FServer->SetPeerAddressHook([](const std::string &) { return std::string("192.0.2.44"); });
+  auto second = Connect(false);
+  std::string line;
+  ASSERT_TRUE(second->ReadLine(line));
+  EXPECT_EQ(line,
+            "421 : Maximum Connections exceeded. Please try again later. Mirandel ESMTP server "
+            "signing off");
+  EXPECT_TRUE(second->WaitClosed());
+
+  FServer->SetMaxConnections(50);
+  FServer->SetRestrictToLocalHost(true);
+  auto remote = Connect(false);
+  ASSERT_TRUE(remote->ReadLine(line));
+  EXPECT_EQ(line, "521 Sorry, only local connections allowed Mirandel ESMTP server signing off");
+  EXPECT_TRUE(remote->WaitClosed());
+  EXPECT_TRUE(LogHas("11|127.0.0.1 connected."));
+}
+
+// ---- Real clients as separate processes -------------------------------------
+
+struct TRun {
+  int exitCode = -1;
+  std::string output;
+};
+
+TRun RunClient(const QString &program, const QStringList &args, const QByteArray &input = {}) {
+  QProcess p;
+  p.setProcessChannelMode(QProcess::MergedChannels);
+  p.start(program, args);
+  TRun run;
+  if (!p.waitForStarted(10000)) return run;
+  if (!input.isEmpty()) p.write(input);
+  p.closeWriteChannel();
+  // The server answers on this thread, so the wait pumps its loop.
+  bool finished = PumpUntil([&] { return p.state() == QProcess::NotRunning; }, 60000);
+  if (!finished) {
+    p.kill();
+    p.waitForFinished(5000);
+  }
+  run.output = p.readAll().toStdString();
+  run.exitCode = finished ? p.exitCode() : -1;
+  return run;
+}
+
+const TStringList kBody = {"From: Joe <joe@hotmail.com>",
+                           "To: a@example.org",
+                           "Subject: real client",
+                           "",
+                           "first line",
+                           ".leading dot",
+                           ".",
+                           "..two dots",
+                           "last"};
+
+std::string Joined() { return JoinLines(kBody); }
+
+// What a client added around the message: swaks ends with an empty line,
+// msmtp puts Date and Message-ID in front. Everything else must be unchanged.
+TStringList Core(TStringList lines) {
+  while (!lines.empty() && lines.back().empty() && lines.size() > kBody.size()) lines.pop_back();
+  while (lines.size() > kBody.size() &&
+         (lines[0].rfind("Date: ", 0) == 0 || lines[0].rfind("Message-ID: ", 0) == 0))
+    lines.erase(lines.begin());
+  return lines;
+}
+
+TEST_F(EsmtpServerTest, PythonSmtplibLogsInWithInitialResponseAndSends) {
+  QTemporaryDir dir;
+  std::string script = dir.path().toStdString() + "/send.py";
+  std::ofstream(script) << "import smtplib, sys\n"
+                           "body = sys.stdin.buffer.read()\n"
+                           "s = smtplib.SMTP('127.0.0.1', int(sys.argv[1]), timeout=30)\n"
+                           "s.ehlo('py')\n"
+                           "s.login('joe@hotmail.com', 'secret')\n"
+                           "s.sendmail('joe@hotmail.com', ['a@example.org', 'b@example.org'], "
+                           "body)\n"
+                           "s.quit()\n";
+  TRun run = RunClient("python3", {QString::fromStdString(script), QString::number(FPort)},
+                       QByteArray::fromStdString(Joined()));
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  ASSERT_EQ(FMailbox.SendCalls().size(), 1u);
+  EXPECT_EQ(FMailbox.SendCalls()[0].Lines, kBody);
+  EXPECT_EQ(FMailbox.SendCalls()[0].MailFrom, "<joe@hotmail.com>");
+  EXPECT_EQ(FMailbox.SendCalls()[0].Recipients,
+            (TStringList{"<a@example.org>", "<b@example.org>"}));
+}
+
+TEST_F(EsmtpServerTest, SwaksAuthLoginAndSends) {
+  QTemporaryDir dir;
+  std::string file = dir.path().toStdString() + "/msg.eml";
+  std::ofstream(file, std::ios::binary) << Joined();
+  TRun run = RunClient(
+      "swaks", {"--server", QString("127.0.0.1:%1").arg(FPort), "--auth", "LOGIN", "--auth-user",
+                "joe@hotmail.com", "--auth-password", "secret", "--from", "joe@hotmail.com", "--to",
+                "a@example.org", "--data", QString::fromStdString(file), "--timeout", "30"});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  ASSERT_EQ(FMailbox.SendCalls().size(), 1u);
+  EXPECT_EQ(Core(FMailbox.SendCalls()[0].Lines), kBody);
+  EXPECT_EQ(FMailbox.SendCalls()[0].Recipients, (TStringList{"<a@example.org>"}));
+}
+
+TEST_F(EsmtpServerTest, MsmtpAuthLoginAndSends) {
+  TRun run = RunClient("msmtp",
+                       {"--host=127.0.0.1", QString("--port=%1").arg(FPort), "--auth=login",
+                        "--user=joe@hotmail.com", "--passwordeval=echo secret", "--tls=off",
+                        "--from=joe@hotmail.com", "a@example.org"},
+                       QByteArray::fromStdString(Joined()));
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  ASSERT_EQ(FMailbox.SendCalls().size(), 1u);
+  EXPECT_EQ(Core(FMailbox.SendCalls()[0].Lines), kBody);
+  EXPECT_EQ(FMailbox.SendCalls()[0].Recipients, (TStringList{"<a@example.org>"}));
+}
+
+}  // namespace
