@@ -1,5 +1,6 @@
 #include "http/QuorClientSocket.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "foundation/QuorUtil.h"
@@ -16,6 +17,10 @@ constexpr int32_t kShortTimeoutAttemptMs = 10000;
 constexpr int kLookupLimitMs = 5000;
 constexpr size_t kWriteBlock = 1024;
 constexpr int kWatchIntervalMs = 500;
+// A blocked write gets at least this long: callers set Timeout for reading
+// (the HTTP exchange sets it to whole seconds counted as milliseconds), and a
+// send must not fail because the peer paused for a fraction of a second.
+constexpr int32_t kMinWriteLimitMs = 60000;
 }  // namespace
 
 // ---- TQuorAbstractClientSocket -------------------------------------------
@@ -92,6 +97,8 @@ void TIndyClientSocket::DoDisconnect(TQuorAbstractClientSocket *sender) {
   TQuorAbstractClientSocket::DoDisconnect(sender);
 }
 
+int32_t TIndyClientSocket::WriteLimit() const { return std::max(FTimeout, kMinWriteLimitMs); }
+
 int32_t TIndyClientSocket::AttemptTimeout() const {
   const int32_t retries = ConnectRetries > 0 ? ConnectRetries : 1;
   return FTimeout / retries < kMinAttemptShareMs ? kShortTimeoutAttemptMs : FTimeout;
@@ -110,7 +117,7 @@ bool TIndyClientSocket::Connect() {
     ++FConnectAttempts;
     try {
       Yield();
-      FEngine->WriteTimeoutMs = FTimeout;
+      FEngine->WriteTimeoutMs = WriteLimit();
       FEngine->Connect(limit);
       Yield();
       connected = true;
@@ -257,7 +264,7 @@ bool TIndyClientSocket::ReadLn(std::string &line) {
 bool TIndyClientSocket::WriteLn(const std::string &line) {
   if (TerminateRequested()) return true;
   try {
-    FEngine->WriteTimeoutMs = FTimeout;
+    FEngine->WriteTimeoutMs = WriteLimit();
     FEngine->WriteLn(line);
     return true;
   } catch (const std::exception &e) {
@@ -296,7 +303,7 @@ bool TIndyClientSocket::WriteData(std::string_view stream, const TWriteProgressE
   try {
     const int64_t total = static_cast<int64_t>(stream.size());
     int64_t sent = 0;
-    FEngine->WriteTimeoutMs = FTimeout;
+    FEngine->WriteTimeoutMs = WriteLimit();
     for (size_t at = 0; at < stream.size(); at += kWriteBlock) {
       std::string_view block = stream.substr(at, kWriteBlock);
       Yield();
@@ -309,6 +316,7 @@ bool TIndyClientSocket::WriteData(std::string_view stream, const TWriteProgressE
     }
     return true;
   } catch (const std::exception &e) {
+    if (TerminateRequested()) return false;  // a hard stop is no failure to report
     ReportError(std::string("WriteData excepted with") + e.what());
     return false;
   }

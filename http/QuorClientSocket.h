@@ -108,6 +108,7 @@ class TIndyClientSocket : public TQuorAbstractClientSocket {
 
  private:
   void RecreateEngine();
+  int32_t WriteLimit() const;
 
   std::unique_ptr<TSocketEngine> FEngine;
   std::string FPushback;

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -17,8 +18,8 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 
-// Connect waits in short slices so that the caller's idle handler (the user
-// interface, the stop flags) runs while a slow host answers.
+// Connect and blocked writes wait in short slices so that the caller's idle
+// handler (the user interface, the stop flags) runs while a slow peer answers.
 constexpr int kConnectSliceMs = 50;
 constexpr size_t kReadBlock = 65536;
 
@@ -247,10 +248,14 @@ void TSocketEngine::Write(std::string_view data) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The peer is not taking data: wait in slices so that the caller's
+      // loop keeps running and a hard stop is seen.
       pollfd p{FSocket, POLLOUT, 0};
       int left = MsLeft(deadline);
       if (left == 0) throw ESocketEngineError("Write timed out.");
-      if (::poll(&p, 1, left) < 0 && errno != EINTR) ThrowErrno(errno);
+      int rc = ::poll(&p, 1, std::min(left, kConnectSliceMs));
+      if (rc < 0 && errno != EINTR) ThrowErrno(errno);
+      if (rc == 0 && OnIdle && OnIdle()) throw ESocketEngineError("Write aborted.");
       continue;
     }
     ThrowErrno(n < 0 ? errno : EPIPE);

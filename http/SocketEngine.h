@@ -36,7 +36,8 @@ class TSocketEngine {
   // Limit of one blocked write, so that a peer that stops reading cannot
   // hold the caller forever.
   int WriteTimeoutMs = 60000;
-  // Called between short waits while connecting; true aborts the attempt.
+  // Called between short waits while connecting or while a write is held
+  // up; true aborts the operation.
   std::function<bool()> OnIdle;
   // Told when the connection is closed by Disconnect.
   std::function<void()> OnDisconnected;

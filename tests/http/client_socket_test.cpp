@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -100,6 +101,7 @@ TEST_F(ClientSocketTest, OverLongLineComesBackWholeEvenWhenItsEndArrivesLate) {
   ASSERT_TRUE(socket.ReadLn(line));
   EXPECT_EQ(line, "short");
   EXPECT_TRUE(errors.empty());
+  peer.Join();
 }
 
 TEST_F(ClientSocketTest, ReadTimeOutCountsRoundsAndReportsOnlyLongLimits) {
@@ -294,6 +296,11 @@ void RaisingYield() {
   if (gRaiseAfterYields && --gYieldsLeft <= 0) *gRaiseAfterYields = true;
 }
 
+std::chrono::steady_clock::time_point gRaiseAt;
+void RaisingYieldLater() {
+  if (gRaiseAfterYields && std::chrono::steady_clock::now() >= gRaiseAt) *gRaiseAfterYields = true;
+}
+
 TEST_F(ClientSocketTest, TerminateRaisedWhileWaitingEndsTheReadAtOnce) {
   bool terminate = false;
   socket.TerminateFlag = &terminate;
@@ -314,6 +321,32 @@ TEST_F(ClientSocketTest, TerminateRaisedWhileWaitingEndsTheReadAtOnce) {
   EXPECT_TRUE(errors.empty());
   terminate = false;
   socket.WriteLn("x");
+}
+
+TEST_F(ClientSocketTest, WriteHeldUpByAPeerThatDoesNotReadKeepsTheLoopAndSeesTheStop) {
+  bool terminate = false;
+  socket.TerminateFlag = &terminate;
+  std::atomic<bool> release{false};
+  ConnectTo([&](int fd) {
+    int small = 16384;  // keeps little queued on this side, so the end is quick
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+    for (int i = 0; i < 500 && !release; ++i) std::this_thread::sleep_for(10ms);
+  });
+  // Enough to fill every buffer between the two ends, so the send blocks.
+  const std::string big(16 * 1024 * 1024, 'w');
+  // The stop comes from the loop a while after sending began: by then the
+  // buffers are full and the send is waiting on the peer.
+  gRaiseAfterYields = &terminate;
+  gRaiseAt = std::chrono::steady_clock::now() + 300ms;
+  SetMainThread();
+  SetYieldHook(&RaisingYieldLater);
+  EXPECT_FALSE(socket.WriteData(big));
+  SetYieldHook(nullptr);
+  gRaiseAfterYields = nullptr;
+  release = true;
+  peer.Join();  // the peer uses this test's locals
+  EXPECT_TRUE(terminate) << "the send ended because the stop was seen, not for another reason";
+  EXPECT_TRUE(errors.empty()) << errors.front();
 }
 
 TEST(ClientSocketLookup, HostAddressOfDottedTextAndName) {
