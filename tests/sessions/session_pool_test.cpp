@@ -1,0 +1,162 @@
+// The pool hands out sessions by account and idleness; a fake session stands
+// in for the service so the tests see exactly which object comes back.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "foundation/QuorUtil.h"
+#include "log/Log.h"
+#include "sessions/SessionPool.h"
+
+namespace {
+
+class TFakeSession : public TBasicWebMailSession {
+ public:
+  std::string UserId, Password;
+  bool ServiceLogonAlive = false;  // what CheckLoggedOn reports
+
+  std::string GetUserId() override { return UserId; }
+  void SetUserId(const std::string &userId) override { UserId = userId; }
+  std::string GetPassword() override { return Password; }
+  void SetPassword(const std::string &password) override { Password = password; }
+  void DoLogon(const std::string &userId, const std::string &password,
+               std::string &error) override {
+    if (password == "wrong") {
+      error = "401 Bad Password";
+      return;
+    }
+    ServiceLogonAlive = true;
+    Log("logged on " + userId, 5, false);
+    if (FOnLoggedOn) FOnLoggedOn(userId, password);
+  }
+  void GetInboxList(TBasicMailMsgInfoList &, std::string &) override {}
+  void GetJunkMailList(TBasicMailMsgInfoList &, std::string &) override {}
+  void GetMsg(const std::string &, TStringList &, std::string &, int) override {}
+  void MarkMsgRead(const std::string &, int, std::string &) override {}
+  void DeleteMsgs(const TStringList &, std::string &) override {}
+  bool CheckLoggedOn() override { return ServiceLogonAlive; }
+  void SendMsg(const std::string &, bool, std::string &, int, const TStringList &,
+               const TStringList &, bool) override {}
+};
+
+TSessionPool::TFactory FakeFactory() {
+  return [] { return std::make_unique<TFakeSession>(); };
+}
+
+// Borrow as a connection does: obtain, log on.
+TBasicWebMailSession *Borrow(TSessionPool &pool, const std::string &user, const std::string &pass) {
+  TBasicWebMailSession *session = pool.NeedSession(user, pass);
+  if (!session) return nullptr;
+  std::string error;
+  session->Logon(session->GetUserId(), session->GetPassword(), error);
+  return session;
+}
+
+}  // namespace
+
+TEST(SessionPool, ConcurrentConnectionsForOneAccountGetOwnSessionsAndTheFirstIsReused) {
+  TSessionPool pool(FakeFactory());
+  TBasicWebMailSession *first = Borrow(pool, "a@hotmail.com", "pw");
+  TBasicWebMailSession *second = Borrow(pool, "a@hotmail.com", "pw");
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(first, second);
+  second->Logoff();
+  first->Logoff();
+  EXPECT_EQ(pool.NeedSession("a@hotmail.com", "pw"), first);
+  // While the first is busy again, the second one (idle) is found rather
+  // than a third being made.
+  std::string error;
+  first->Logon("a@hotmail.com", "pw", error);
+  EXPECT_EQ(pool.NeedSession("A@Hotmail.com", "pw"), second);
+  EXPECT_EQ(pool.Count(), 2);
+}
+
+TEST(SessionPool, UserIdMatchesWithoutCaseButPasswordExactly) {
+  TSessionPool pool(FakeFactory());
+  TBasicWebMailSession *session = pool.NeedSession("User@Hotmail.com", "Secret");
+  ASSERT_NE(session, nullptr);
+  EXPECT_EQ(pool.NeedSession("user@HOTMAIL.com", "Secret"), session);
+  TBasicWebMailSession *other = pool.NeedSession("user@hotmail.com", "secret");
+  EXPECT_NE(other, session);
+  EXPECT_EQ(other->GetPassword(), "secret");
+  EXPECT_EQ(pool.NeedSession("b@hotmail.com", "Secret") == session, false);
+  EXPECT_EQ(pool.Count(), 3);
+}
+
+TEST(SessionPool, NewSessionsAreSetUpWithCredentialsLogAndTerminateFlag) {
+  bool terminating = false;
+  std::vector<std::string> lines;
+  TSessionPool pool(FakeFactory());
+  pool.SetTerminateFlag(&terminating);
+  pool.SetOnLog([&](const std::string &text, uint8_t, bool) { lines.push_back(text); });
+  TBasicWebMailSession *session = Borrow(pool, "c@msn.com", "pw");
+  ASSERT_NE(session, nullptr);
+  EXPECT_EQ(session->GetUserId(), "c@msn.com");
+  EXPECT_EQ(lines, std::vector<std::string>{"logged on c@msn.com"});
+  EXPECT_FALSE(session->Terminating());
+  terminating = true;
+  EXPECT_TRUE(session->Terminating());
+}
+
+TEST(SessionPool, UnauthenticatedRequestsUseLiveIdleSessionsThenTheRememberedAccount) {
+  TSessionPool pool(FakeFactory());
+  // Empty pool, nothing remembered: no session at all.
+  EXPECT_EQ(pool.NeedSession("", ""), nullptr);
+  EXPECT_EQ(pool.NeedSession("x@hotmail.com", ""), nullptr);
+  EXPECT_EQ(pool.Count(), 0);
+
+  // A never-logged-on idle session comes first in the pool, then the POP3
+  // connection's session that did log on.
+  TBasicWebMailSession *stale = pool.NeedSession("old@hotmail.com", "pw");
+  TBasicWebMailSession *pop = Borrow(pool, "pop@hotmail.com", "pw");
+  ASSERT_NE(pop, nullptr);
+  EXPECT_EQ(pool.RememberedUserId(), "pop@hotmail.com");
+  EXPECT_EQ(pool.RememberedPassword(), "pw");
+  // Still in use by the POP3 connection: the idle one is all there is.
+  EXPECT_EQ(pool.NeedSession("", ""), stale);
+  pop->Logoff();
+  EXPECT_EQ(pool.NeedSession("", ""), pop);
+
+  // Every session busy: a new one on the remembered account.
+  std::string error;
+  stale->Logon("old@hotmail.com", "pw", error);
+  pop->Logon("pop@hotmail.com", "pw", error);
+  TBasicWebMailSession *fresh = pool.NeedSession("", "");
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_NE(fresh, stale);
+  EXPECT_NE(fresh, pop);
+  EXPECT_EQ(fresh->GetUserId(), "pop@hotmail.com");
+  EXPECT_EQ(fresh->GetPassword(), "pw");
+}
+
+TEST(SessionPool, RejectedLogonIsNotRememberedAndRememberedAccountNeedsBothParts) {
+  TSessionPool pool(FakeFactory());
+  pool.SetRememberedAccount("only-user@hotmail.com", "");
+  EXPECT_EQ(pool.NeedSession("", ""), nullptr);
+  TBasicWebMailSession *session = Borrow(pool, "d@hotmail.com", "wrong");
+  ASSERT_NE(session, nullptr);
+  EXPECT_FALSE(session->LoggedOn());
+  EXPECT_EQ(pool.RememberedUserId(), "only-user@hotmail.com");
+}
+
+TEST(SessionPool, UserIdWithoutDomainIsNotedInTheDiagnosticLog) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::temp_directory_path() / ("brelvane-pool-log-" + RandomText(8));
+  SetLogFolder(folder.string());
+  SetLogEnabled(true);
+  SetLogThreshold(10);
+  TSessionPool pool(FakeFactory());
+  ASSERT_NE(pool.NeedSession("nodomain", "pw"), nullptr);
+  const std::string path = CurrentLogPath();
+  CloseLogFile();
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_NE(text.str().find("nodomain"), std::string::npos) << path;
+  EXPECT_NE(text.str().find("Brelvane"), std::string::npos);
+  SetLogFolder("");
+  fs::remove_all(folder);
+}
