@@ -338,6 +338,10 @@ bool THttpRequest::TExchange::ReadBody() {
     }
   };
   for (;;) {
+    // Reading what has arrived never waits on the loop by itself; without
+    // this a long body would freeze every other connection and the window,
+    // and a stop raised there could not be seen.
+    Yield();
     if (R.TerminateRequested()) {
       Error = "Terminated while reading body";
       addFigures();
@@ -476,7 +480,6 @@ TNext THttpRequest::TExchange::Run() {
   if (R.TerminateRequested()) return TNext::Finish;
   if (R.FollowRedirects) {
     int code = 0;
-    std::string location;
     const bool haveCode = Response.GetStatusCode(code);
     if (!haveCode || code == 302) return Redirects();
   }

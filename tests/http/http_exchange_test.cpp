@@ -1,6 +1,7 @@
 // PerformRequest against a scripted peer on a loopback port.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -443,6 +444,66 @@ TEST(HttpDeadline, StretchesOnlyWhenTheMeasuredSpeedSaysItIsTooShort) {
   deadline = soon;
   StretchDeadline(deadline, 4000000000LL, 4000000000u, 4000000000u);
   EXPECT_GT(DaysToMs(deadline - Now()), 5.0e9);
+}
+
+}  // namespace
+
+namespace {
+
+// The hard stop is raised from the yield hook, which the connection calls on
+// the main thread while it waits, once the peer says it got that far.
+std::atomic<int> gPeerStage{0};
+int gStopAtStage = 0;
+bool gTerminate = false;
+void RaiseTerminateAtStage() {
+  if (gPeerStage.load() >= gStopAtStage) gTerminate = true;
+}
+
+TEST_F(HttpExchange, TerminateWhileWaitingForHeaderOrBody) {
+  SetMainThread();
+  SetYieldHook(&RaiseTerminateAtStage);
+  for (int stage : {1, 2}) {
+    gPeerStage = 0;
+    gStopAtStage = stage;
+    gTerminate = false;
+    TTestHttpPeer peer([](TPeerConnection &c, int) {
+      c.ReadRequest();
+      gPeerStage = 1;
+      c.Pause(100);
+      c.Send("HTTP/1.1 207 Multi-Status\r\nContent-Length: 50\r\n\r\npartial");
+      c.Pause(100);
+      gPeerStage = 2;
+      c.ClientClosed(3000);
+    });
+    request.TerminateFlag = &gTerminate;
+    Aim(peer.Port());
+    gTerminate = false;
+    Perform();
+    EXPECT_EQ(error,
+              stage == 1 ? "Terminated while reading header" : "Terminated while reading body");
+  }
+  SetYieldHook(nullptr);
+  request.TerminateFlag = nullptr;
+}
+
+TEST_F(HttpExchange, ChallengesThatCannotBeAnswered) {
+  TTestHttpPeer peer([](TPeerConnection &c, int) {
+    c.ReadRequest();
+    c.Send(Answer("401 Unauthorized", "WWW-Authenticate: Digest realm=\"r\"\r\n"));
+  });
+  Aim(peer.Port());
+  Perform();
+  EXPECT_EQ(error,
+            "ComputeAuthorization failed with:Nonce value could not be read from server "
+            "challange.  qop value could not be read from server challange.");
+  EXPECT_EQ(peer.Connections(), 1);
+
+  // A remembered challenge needs a uri to answer.
+  request.Challenge = "Digest realm=\"r\", nonce=\"n\", qop=\"auth\"";
+  request.Lines() = {"GET", "host: 127.0.0.1", "port: " + std::to_string(peer.Port()), ""};
+  Perform();
+  EXPECT_EQ(error, "Was asked to authenticate but couldn't find Uri");
+  EXPECT_EQ(peer.Connections(), 1);
 }
 
 }  // namespace
