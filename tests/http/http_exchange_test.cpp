@@ -114,6 +114,7 @@ TEST_F(HttpExchange, SendsCookiesAndAnswersContinueWithTheRealAnswer) {
   ASSERT_TRUE(cookie->Parse("k=v; domain=127.0.0.1; path=/svc"));
   jar.Add(std::move(cookie));
   Aim(peer.Port());
+  request.SetHeader("Host", "Blah3");  // a template placeholder: DefaultHost is used
   Perform();
   EXPECT_EQ(error, "");
   EXPECT_EQ(Status(), 207);
@@ -122,6 +123,7 @@ TEST_F(HttpExchange, SendsCookiesAndAnswersContinueWithTheRealAnswer) {
   EXPECT_TRUE(response.GetHeader("X-Late", v));
   EXPECT_EQ(response.GetBody(), TStringList{"body"});
   EXPECT_EQ(PeerHeader(peer.Requests().at(0), "Cookie"), "k=v");
+  EXPECT_EQ(PeerHeader(peer.Requests().at(0), "Host"), "127.0.0.1");
 }
 
 TEST_F(HttpExchange, MultistatusWithoutLengthIsReadUntilThePeerGoesQuietOrCloses) {
