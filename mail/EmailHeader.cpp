@@ -414,9 +414,21 @@ void TEmailHeader::GetBoundaryDelimiter(std::string &delimiter) {
   delimiter.clear();
   std::string type;
   if (!GetDecodedField("Content-Type", type)) return;
-  size_t pos = LowerCase(type).find("boundary=");
-  if (pos == std::string::npos) return;
-  std::string_view rest = std::string_view(type).substr(pos + 9);
+  // The boundary parameter itself when the field splits into parameters, so
+  // that a "boundary=" quoted inside another parameter is not taken for it.
+  std::string_view rest;
+  TStringList items = SplitParams(type);
+  for (size_t i = 1; i < items.size() && rest.empty(); ++i) {
+    size_t eq = items[i].find('=');
+    if (eq != std::string::npos &&
+        SameText(Trim(std::string_view(items[i]).substr(0, eq)), "boundary"))
+      rest = std::string_view(items[i]).substr(eq + 1);
+  }
+  if (rest.empty()) {
+    size_t pos = LowerCase(type).find("boundary=");
+    if (pos == std::string::npos) return;
+    rest = std::string_view(type).substr(pos + 9);
+  }
   while (!rest.empty() && (rest[0] == ' ' || rest[0] == '\t')) rest.remove_prefix(1);
   std::string boundary;
   if (!rest.empty() && rest[0] == '"') {

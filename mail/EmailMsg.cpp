@@ -498,6 +498,28 @@ void TEmailMsg::GiveBodyOwnHeader(TEmailHeader *header) {
   body->Parts().Attach(std::move(inner));
 }
 
+// An attachment appended to a multipart/alternative would become one more
+// way of showing the text, and mail programs show only one of those: the
+// alternative moves down into a multipart/mixed that holds the attachments.
+void TEmailMsg::WrapAlternativeInMixed() {
+  TEmailHeader *alternative = CreateHeader();
+  std::string type;
+  FHeader->GetField("Content-Type", type);
+  alternative->SetField("Content-Type", type);
+  std::vector<std::unique_ptr<TEmailMsgPart>> moved;
+  while (FParts->Count() > 0) moved.push_back(FParts->Detach(FParts->Items(0)));
+  TEmailMsgPart *preamble = FParts->AddPart(FHeader);
+  preamble->SetRawText({kPreambleText, ""});
+  TEmailMsgPart *wrapper = FParts->AddPart(alternative);
+  for (auto &part : moved) {
+    if (part->Header() == FHeader) part->SetHeader(alternative);
+    wrapper->Parts().Attach(std::move(part));
+  }
+  FHeader->SetField("Content-Type",
+                    QuotedBoundaryType("multipart/mixed", NewBoundary("----Quor1")));
+  FHeader->SetField("Content-Transfer-Encoding", "");
+}
+
 TEmailMsgPart *TEmailMsg::AddAttachment(TStringList lines) {
   TCriticalSectionGuard guard(FLock);
   EnsureParsed();
@@ -517,6 +539,7 @@ TEmailMsgPart *TEmailMsg::AddAttachment(TStringList lines) {
     TEmailMsgPart *preamble = FParts->InsertPart(0, FHeader);
     preamble->SetRawText({kPreambleText, ""});
   }
+  if (FHeader->IsMultipartAlternative()) WrapAlternativeInMixed();
   TEmailMsgPart *part = FParts->AddPart(CreateHeader());
   part->SetRawText(std::move(lines));
   std::string delimiter;

@@ -102,6 +102,7 @@ class TEmailMsg {
   TEmailMsgPart *CreateAlternativeWrapper();
   TEmailMsgPart *BodyPart();
   void GiveBodyOwnHeader(TEmailHeader *header);
+  void WrapAlternativeInMixed();
   void RestructureSinglePart(const std::string &prefix, bool mixed, bool newFirst, bool html,
                              TEmailMsgPart *&newPart);
 

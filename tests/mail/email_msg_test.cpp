@@ -140,6 +140,28 @@ TEST(EmailMsg, AttachmentTurnsASingleTextMessageIntoMultipartMixed) {
   EXPECT_NE(python.find("defects 0"), std::string::npos) << python;
 }
 
+TEST(EmailMsg, AttachmentsNeverBecomeAnAlternative) {
+  auto msg = NewMessage(
+      "Subject: s\r\nContent-Type: multipart/alternative; boundary=\"A\"\r\n\r\n--A\r\n"
+      "Content-Type: text/plain\r\n\r\nplain\r\n--A\r\nContent-Type: "
+      "text/html\r\n\r\n<b>html</b>\r\n"
+      "--A--\r\n");
+  TEmailMsgPart *added = msg->AddAttachment({"JVBERg=="});
+  added->Header()->SetField("Content-Type", "application/pdf; name=\"a.pdf\"");
+  added->Header()->SetField("Content-Transfer-Encoding", "base64");
+  EXPECT_TRUE(msg->Header()->IsMultipartMixed());
+  ASSERT_EQ(msg->Parts().Count(), 3);
+  EXPECT_TRUE(msg->Parts().Items(1)->Header()->IsMultipartAlternative());
+  EXPECT_EQ(msg->Parts().Items(2), added);
+
+  std::string python = PythonView(Written(*msg));
+  EXPECT_NE(python.find("multipart/mixed|-|\nmultipart/alternative|-|\ntext/plain|-|plain\n"
+                        "text/html|-|<b>html</b>\napplication/pdf|a.pdf|%PDF"),
+            std::string::npos)
+      << python;
+  EXPECT_NE(python.find("defects 0"), std::string::npos) << python;
+}
+
 TEST(EmailMsg, HtmlAlternativeFollowsThePlainText) {
   auto msg = NewMessage("Subject: s\r\n\r\nfirst <line> & \"more\"\r\ntwo  spaces caf\xE9\r\n");
   TEmailMsgPart *html = msg->AddHtmlTextAlternative();
