@@ -17,6 +17,13 @@ constexpr int32_t kShortTimeoutAttemptMs = 10000;
 constexpr int kLookupLimitMs = 5000;
 constexpr size_t kWriteBlock = 1024;
 constexpr int kWatchIntervalMs = 500;
+
+// Counts engine calls in progress on this connection.
+struct TEngineCall {
+  explicit TEngineCall(int &count) : FCount(count) { ++FCount; }
+  ~TEngineCall() { --FCount; }
+  int &FCount;
+};
 // A blocked write gets at least this long: callers set Timeout for reading
 // (the HTTP exchange sets it to whole seconds counted as milliseconds), and a
 // send must not fail because the peer paused for a fraction of a second.
@@ -118,6 +125,7 @@ bool TIndyClientSocket::Connect() {
     try {
       Yield();
       FEngine->WriteTimeoutMs = WriteLimit();
+      TEngineCall busy(FEngineCalls);
       FEngine->Connect(limit);
       Yield();
       connected = true;
@@ -170,6 +178,9 @@ bool TIndyClientSocket::Connected() {
 }
 
 void TIndyClientSocket::WatchTimerTick() {
+  // A tick that arrives while an engine call lets the loop run (a held-up
+  // send) must not renew the engine under that call; the next tick looks.
+  if (FEngineCalls > 0) return;
   if (FOnDisconnect && !Connected()) DoDisconnect(this);
 }
 
@@ -265,6 +276,7 @@ bool TIndyClientSocket::WriteLn(const std::string &line) {
   if (TerminateRequested()) return true;
   try {
     FEngine->WriteTimeoutMs = WriteLimit();
+    TEngineCall busy(FEngineCalls);
     FEngine->WriteLn(line);
     return true;
   } catch (const std::exception &e) {
@@ -308,6 +320,7 @@ bool TIndyClientSocket::WriteData(std::string_view stream, const TWriteProgressE
       std::string_view block = stream.substr(at, kWriteBlock);
       Yield();
       if (TerminateRequested() || ProgressHook()) return false;
+      TEngineCall busy(FEngineCalls);
       FEngine->Write(block);
       sent += static_cast<int64_t>(block.size());
       if (progress)

@@ -117,6 +117,7 @@ class TIndyClientSocket : public TQuorAbstractClientSocket {
   bool FDisconnectNotified = true;  // nothing to announce before a connection
   int64_t FSocketWaits = 0;
   int32_t FConnectAttempts = 0;
+  int FEngineCalls = 0;  // engine calls under way that may run the loop
 };
 
 // The class callers instantiate.

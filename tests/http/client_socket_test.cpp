@@ -349,6 +349,32 @@ TEST_F(ClientSocketTest, WriteHeldUpByAPeerThatDoesNotReadKeepsTheLoopAndSeesThe
   EXPECT_TRUE(errors.empty()) << errors.front();
 }
 
+TIndyClientSocket *gTickedSocket = nullptr;
+void TickingYield() {
+  if (gTickedSocket) gTickedSocket->WatchTimerTick();
+}
+
+TEST_F(ClientSocketTest, WatchTickDuringAHeldUpSendLeavesTheEngineAlone) {
+  ConnectTo([](int fd) {
+    int small = 16384;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+    std::this_thread::sleep_for(200ms);
+    // Gone with data unread: the sender sees a reset.
+  });
+  // The watch timer fires from the loop that the held-up send keeps running.
+  gTickedSocket = &socket;
+  SetMainThread();
+  SetYieldHook(&TickingYield);
+  EXPECT_FALSE(socket.WriteData(std::string(16 * 1024 * 1024, 'v')));
+  SetYieldHook(nullptr);
+  gTickedSocket = nullptr;
+  ASSERT_FALSE(errors.empty());
+  EXPECT_EQ(errors.back().rfind("WriteData excepted with", 0), 0u) << errors.back();
+  // Once the send has given up, the next tick finds the drop.
+  socket.WatchTimerTick();
+  EXPECT_EQ(disconnects, 1);
+}
+
 TEST(ClientSocketLookup, HostAddressOfDottedTextAndName) {
   TQuorClientSocket socket("Test");
   socket.SetHost("127.0.0.1");
