@@ -16,39 +16,43 @@ int HexValue(char c) {
   return -1;
 }
 
-void AppendEscape(unsigned char c, std::string &out) {
-  out += '=';
-  out += kHexDigits[c >> 4];
-  out += kHexDigits[c & 15];
-}
-
-// One line without line breaks.
+// One line without line breaks, written into a buffer sized for the worst
+// case (every byte escaped, a soft break every 24 bytes).
 std::string EncodeOneLine(std::string_view line) {
-  std::string out;
-  out.reserve(line.size() + line.size() / 8 + 4);
+  const size_t n = line.size();
+  std::string out(n * 3 + (n / 24 + 1) * 3 + 3, '\0');
+  char *o = out.data();
   int column = 0;
-  for (size_t i = 0; i < line.size(); ++i) {
+  for (size_t i = 0; i < n; ++i) {
     unsigned char c = (unsigned char)line[i];
     if (c == '=' || c < 32 || c > 126) {
-      AppendEscape(c, out);
+      o[0] = '=';
+      o[1] = kHexDigits[c >> 4];
+      o[2] = kHexDigits[c & 15];
+      o += 3;
       column += 3;
     } else {
-      out += char(c);
+      *o++ = char(c);
       column += 1;
     }
     // No soft break after the last character: the decoder would join this
     // line to the next one.
-    if (column > kMaxColumn && i + 1 < line.size()) {
-      out += "=\r\n";
+    if (column > kMaxColumn && i + 1 < n) {
+      o[0] = '=';
+      o[1] = '\r';
+      o[2] = '\n';
+      o += 3;
       column = 0;
     }
   }
   // Transport may strip trailing blanks, so a final one travels escaped.
-  if (!out.empty() && (out.back() == ' ' || out.back() == '\t')) {
-    unsigned char c = (unsigned char)out.back();
-    out.pop_back();
-    AppendEscape(c, out);
+  if (o > out.data() && o[-1] == ' ') {
+    o[-1] = '=';
+    o[0] = '2';
+    o[1] = '0';
+    o += 2;
   }
+  out.resize(size_t(o - out.data()));
   return out;
 }
 
@@ -134,13 +138,13 @@ std::string TQuotedPrintableDecoder::EncodeLine(const std::string &bytes) const 
 bool TQuotedPrintableDecoder::Encode(const std::string &stream, TStringList &lines) const {
   return RunFramed([&] {
     for (const std::string &line : SplitLines(stream)) {
+      // Soft breaks end output lines of their own.
       std::string encoded = EncodeOneLine(line);
-      if (encoded.find('\r') == std::string::npos) {
-        lines.push_back(std::move(encoded));
-      } else {
-        TStringList parts = SplitLines(encoded);
-        lines.insert(lines.end(), parts.begin(), parts.end());
-      }
+      std::string_view rest(encoded);
+      for (size_t eol; (eol = rest.find("\r\n")) != std::string_view::npos;
+           rest.remove_prefix(eol + 2))
+        lines.emplace_back(rest.substr(0, eol));
+      lines.emplace_back(rest);
     }
   });
 }
