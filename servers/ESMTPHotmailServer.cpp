@@ -111,56 +111,13 @@ std::string TESMTPHotmailServerSpawnedSocket::ServiceName() {
   return ServiceNameForUserId(FUserId);
 }
 
-TESMTPHotmailServerSpawnedSocket::TCommand TESMTPHotmailServerSpawnedSocket::Parse(
-    const std::string &line, std::string &arg) const {
-  if (FState == ss_Data) {
-    arg = line;
-    return line == "." ? sc_EndOfText : sc_TextLine;
-  }
-  std::string trimmed = Trim(line);
-  arg = trimmed;
-  if (FState == ss_AwaitPassword) return sc_Password;
-  if (FState == ss_AwaitUserName) return sc_UserName;
-  static const struct {
-    const char *prefix;
-    TCommand command;
-  } kCommands[] = {
-      {"HELO ", sc_Helo},
-      {"MAIL FROM:", sc_MailFrom},
-      {"RCPT TO:", sc_RcptTo},
-      {"QUIT", sc_Quit},
-      {"DATA", sc_Data},
-      {"NOOP", sc_Noop},
-      {"EHLO", sc_Ehlo},
-      {"AUTH=LOGIN", sc_AuthEquals},
-      {"AUTH LOGIN", sc_AuthLogin},
-      {"HELP", sc_Help},
-      {"RSET", sc_Rset},
-      {"XEXCH50", sc_NotImplemented},
-      {"ETRN", sc_NotImplemented},
-      {"DSN", sc_NotImplemented},
-      {"TURN", sc_NotImplemented},
-      {"SIZE", sc_NotImplemented},
-      {"VRFY", sc_NotImplemented},
-      {"ONEX", sc_NotImplemented},
-      {"XUSR", sc_NotImplemented},
-  };
-  for (const auto &c : kCommands) {
-    if (StartsText(c.prefix, trimmed)) {
-      arg = Trim(std::string_view(trimmed).substr(std::char_traits<char>::length(c.prefix)));
-      return c.command;
-    }
-  }
-  return sc_Unknown;
-}
-
 void TESMTPHotmailServerSpawnedSocket::HandleLine(const std::string &line) {
   if (FState == ss_AwaitPassword)
     Log("Read: \"****\"", 1, false);  // the password line is never written out
   else if (FState != ss_Data)
     Log("Read: " + Quoted(line), 1, false);
   std::string arg;
-  TCommand command = Parse(line, arg);
+  TESMTPCommand command = ParseESMTPLine(FState, line, arg);
   if (command == sc_Unknown) {
     if (++FBadCommands > kMaxBadCommands) {
       SignOff("500 Sorry, too many bad commands. Disconnecting");
@@ -172,7 +129,7 @@ void TESMTPHotmailServerSpawnedSocket::HandleLine(const std::string &line) {
   Dispatch(command, arg, Trim(line));
 }
 
-void TESMTPHotmailServerSpawnedSocket::Dispatch(TCommand command, const std::string &arg,
+void TESMTPHotmailServerSpawnedSocket::Dispatch(TESMTPCommand command, const std::string &arg,
                                                 const std::string &line) {
   ResetIdleCount();
   if (RestrictToLocal() && !PeerIsLocal()) {

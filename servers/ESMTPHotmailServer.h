@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "servers/ESMTPCommand.h"
 #include "servers/QuorServer.h"
 #include "sessions/BasicWebmail.h"
 
@@ -33,18 +34,6 @@ class TESMTPHotmailServer : public TQuorServer {
 
 class TESMTPHotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
  public:
-  enum : uint8_t {
-    ss_BeforeBanner = 0,
-    ss_BannerSent = 1,
-    ss_Greeted = 2,
-    ss_AwaitPassword = 3,
-    ss_AwaitUserName = 4,
-    ss_Authenticated = 5,  // or a message finished
-    ss_MailFrom = 6,
-    ss_RcptTo = 7,
-    ss_Data = 8,
-  };
-
   TESMTPHotmailServerSpawnedSocket(TESMTPHotmailServer *server, std::unique_ptr<QTcpSocket> socket);
   ~TESMTPHotmailServerSpawnedSocket() override;
 
@@ -61,27 +50,7 @@ class TESMTPHotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
   bool HasSession() const { return FSession != nullptr; }
 
  private:
-  enum TCommand {
-    sc_Helo,
-    sc_MailFrom,
-    sc_RcptTo,
-    sc_Quit,
-    sc_Data,
-    sc_Noop,
-    sc_Ehlo,
-    sc_AuthEquals,
-    sc_AuthLogin,
-    sc_Help,
-    sc_Rset,
-    sc_NotImplemented,
-    sc_Unknown,
-    sc_Password,
-    sc_UserName,
-    sc_TextLine,
-    sc_EndOfText,
-  };
-  TCommand Parse(const std::string &line, std::string &arg) const;
-  void Dispatch(TCommand command, const std::string &arg, const std::string &line);
+  void Dispatch(TESMTPCommand command, const std::string &arg, const std::string &line);
   void DoHelo(const std::string &arg);
   void DoEhlo(const std::string &arg);
   void DoAuthLogin(const std::string &arg);
