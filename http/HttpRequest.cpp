@@ -35,6 +35,14 @@ void SplitUrl(const std::string &url, std::string &scheme, std::string &authorit
   rest = slash == std::string::npos ? std::string() : url.substr(slash);
 }
 
+// Values that reach the wire come partly from the server (cookies, Location);
+// a bare CR or LF kept in one would start a line of its own there.
+std::string OneLine(const std::string &text) {
+  std::string line = text;
+  std::erase_if(line, [](char c) { return c == '\r' || c == '\n'; });
+  return line;
+}
+
 }  // namespace
 
 void SetHttpHostLookup(THttpHostLookup lookup) {
@@ -110,7 +118,8 @@ THttpRequest::THttpRequest() { DefaultHost = UrlHost(ApplyServiceBase(BRELVANE_M
 
 THttpRequest::~THttpRequest() = default;
 
-bool THttpRequest::SetHeader(const std::string &name, const std::string &value) {
+bool THttpRequest::SetHeader(const std::string &name, const std::string &rawValue) {
+  const std::string value = OneLine(rawValue);
   if (!value.empty() && SameText(name, "Host") && !StartsText("Blah", value)) DefaultHost = value;
   if (FLines.empty()) {
     Add("GET");
@@ -149,7 +158,8 @@ bool THttpRequest::GetUri(std::string &uri) {
   return true;
 }
 
-void THttpRequest::SetUri(const std::string &uri) {
+void THttpRequest::SetUri(const std::string &rawUri) {
+  const std::string uri = OneLine(rawUri);
   if (FLines.empty() || FLines.front().empty()) {
     // An empty first line means there is no start line yet: the new one
     // leads the list.

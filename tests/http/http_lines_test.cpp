@@ -56,6 +56,16 @@ TEST(HttpHeaders, SetHeaderOnListsWithoutHeaderBlock) {
   EXPECT_EQ(Of(onlyStart), (TStringList{"GET /x HTTP/1.1", "Brief: t", "Depth: 0"}));
 }
 
+TEST(HttpHeaders, ServerTextCannotStartLinesOfItsOwn) {
+  THttpRequest r;
+  Template(r);
+  r.SetHeader("Cookie", "a=1\nX-Injected: 1");
+  r.SetUrl("http://h.example/a\rb");
+  const std::string wire = r.SaveToString();
+  EXPECT_NE(wire.find("Cookie: a=1X-Injected: 1\r\n"), std::string::npos);
+  EXPECT_EQ(r[0], "PROPFIND /ab HTTP/1.1");
+}
+
 TEST(HttpHeaders, HostHeaderSetsDefaultHostUnlessPlaceholder) {
   THttpRequest r;
   Template(r);
