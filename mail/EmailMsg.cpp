@@ -209,8 +209,8 @@ bool TEmailMsg::ParseReader(TLineReader &reader) {
     }
     TEmailMsgPart *part = FParts->AddPart(FHeader);
     part->SetParseSubpartsFlag(FParseSubparts);
-    if (delimiter.empty()) {
-      part->SplitAt(reader, delimiter);
+    if (!TEmailMsgPart::HasDelimiterLine(reader, delimiter)) {
+      part->SplitAt(reader, std::string());
     } else {
       while (!part->SplitAt(reader, delimiter)) {
         TEmailHeader *header = CreateHeader();

@@ -238,6 +238,13 @@ bool TEmailMsgPart::SplitAt(TLineReader &reader, const std::string &delimiter, b
   return result;
 }
 
+bool TEmailMsgPart::HasDelimiterLine(const TLineReader &reader, const std::string &delimiter) {
+  if (delimiter.empty()) return false;
+  for (size_t i = reader.Pos; i < reader.Lines.size(); ++i)
+    if (ClassifyLine(reader.Lines[i], delimiter) != TDelimiterKind::None) return true;
+  return false;
+}
+
 void TEmailMsgPart::SplitIntoSubparts(TLineReader &reader, bool full) {
   TEmailMsg *msg = Message();
   std::string delimiter;
@@ -252,8 +259,11 @@ void TEmailMsgPart::SplitIntoSubparts(TLineReader &reader, bool full) {
     part = FParts.AddPart(header);
   }
   part->FParseSubparts = FParseSubparts;
-  if (delimiter.empty()) {
-    part->SplitAt(reader, delimiter, full);
+  // A body without a single delimiter line has no parts: inventing a closing
+  // line for it would be read by an enclosing multipart that uses the same
+  // boundary, and change the message on every round trip.
+  if (!HasDelimiterLine(reader, delimiter)) {
+    part->SplitAt(reader, std::string(), full);
     return;
   }
   while (!part->SplitAt(reader, delimiter, full)) {

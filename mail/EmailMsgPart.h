@@ -128,6 +128,9 @@ class TEmailMsgPart {
   // Bit 0: text was collected; the high byte echoes WithSubparts.
   uint16_t CollectText(TStringList &lines, bool withSubparts);
 
+  // Whether a delimiter line for Delimiter follows in Reader.
+  static bool HasDelimiterLine(const TLineReader &reader, const std::string &delimiter);
+
   static void FindBodyPartsIn(TEmailMsgPart *part, TEmailMsgPart *&plainPart,
                               TEmailMsgPart *&htmlPart);
 

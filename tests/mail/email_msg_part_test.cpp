@@ -102,6 +102,21 @@ TEST(EmailMsgPart, MissingClosingDelimiterIsWrittenAndNoted) {
       "last part\r\nruns to the end\r\n--B--\r\n");
 }
 
+TEST(EmailMsgPart, MultipartBodyWithoutAnyDelimiterStaysOneBody) {
+  // The inner alternative reuses its parent's boundary, so its own body can
+  // hold no delimiter; a closing line invented for it would end the parent.
+  std::string text =
+      "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\n--B\r\n"
+      "Content-Type: multipart/alternative; boundary=\"B\"\r\n\r\nno parts here\r\n"
+      "--B\r\nContent-Type: text/plain\r\n\r\nlast\r\n--B--\r\n";
+  auto msg = NewMessage(text);
+  ASSERT_EQ(msg->Parts().Count(), 3);
+  EXPECT_EQ(Written(*msg, true), text);
+  auto plain = NewMessage("Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\njust text\r\n");
+  EXPECT_EQ(Written(*plain, true),
+            "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\njust text\r\n");
+}
+
 TEST(EmailMsgPart, DecodeCacheIsFilledOnceAndDroppedWithTheRawText) {
   auto msg = NewMessage(kNested);
   TEmailMsgPart *attachment = msg->Parts().Items(3);

@@ -128,9 +128,6 @@ std::string TextForm(std::string s) {
 // Differences from the input other than a dropped epilogue, and why they are
 // expected: see the explanations beside each name.
 const std::map<std::string, std::string> kKnownRoundTripDifferences = {
-    {"msg_15.txt", "a nested multipart reuses its parent's boundary"},
-    {"msg_17.txt", "no closing delimiter: one is written"},
-    {"msg_31.txt", "no closing delimiter: one is written"},
     {"msg_25.txt", "multipart without boundary parameter: the guessed one is stored"},
     {"msg_33.txt", "boundary only in RFC 2231 form: the guessed one is stored"},
     {"msg_38.txt", "a body holds its parent's delimiter lines at line start"},
