@@ -1,0 +1,56 @@
+#pragma once
+// The window's log: today's lines in memory, appended to one file per day in
+// the log folder, with old files pruned after a number of days. The clock is
+// injected so that day changes can be tested.
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "foundation/StrUtil.h"
+
+using TControllerClock = std::function<std::chrono::system_clock::time_point()>;
+
+class TDailyLog {
+ public:
+  TDailyLog(std::string programFolder, TControllerClock clock);
+
+  // Adds one line; a CR LF inside it becomes "<CRLF>" so that a line stays a line.
+  void Add(const std::string &line);
+  const TStringList &Buffer() const { return FBuffer; }
+
+  // The folder text as the user gave it; normalised by NormaliseFolder.
+  std::string LogDir;
+  // Days to keep besides today, as text; not a number means 7.
+  std::string LogDays = "3";
+
+  // Strips one trailing separator, falls back to the program folder's
+  // "Logs" when empty, and creates the folder (or, failing that, the
+  // fallback).
+  void NormaliseFolder();
+  // Appends the buffer to the file named for today and empties it. When no
+  // folder can be had or the file cannot be written, the lines stay in the
+  // buffer so that nothing is lost.
+  bool Flush();
+  // Deletes daily files older than the kept days. Only names of the daily
+  // form are touched: the folder may be one the user shares with other files.
+  void DeleteOldLogs();
+  // The hourly tick: prunes, and flushes when the day has changed since the
+  // last flush.
+  void HourlyTick();
+
+  // "05 Dec 2026.log" for a moment on that local day.
+  static std::string FileNameFor(std::chrono::system_clock::time_point when);
+  static std::string FileNameForDay(int day);
+  // Whole local day number of a moment.
+  static int DayNumber(std::chrono::system_clock::time_point when);
+  int CurrentDay() const { return FCurrentDay; }
+  int KeepDays() const { return StrToIntDef(Trim(LogDays), 7); }
+  std::string FallbackFolder() const { return FProgramFolder + "/Logs"; }
+  std::chrono::system_clock::time_point Now() const { return FClock(); }
+
+ private:
+  std::string FProgramFolder;
+  TControllerClock FClock;
+  TStringList FBuffer;
+  int FCurrentDay;
+};

@@ -1,0 +1,35 @@
+#pragma once
+// Runs the controller without window or tray: the window's log lines go to
+// standard output, message boxes become log lines, and SIGINT or SIGTERM
+// shut down exactly as closing the window does.
+#include <QObject>
+#include <memory>
+#include <string>
+
+#include "app/QuorHotController.h"
+#include "sessions/Notifier.h"
+
+class QSocketNotifier;
+
+class THeadlessRunner : public TNotifier {
+ public:
+  explicit THeadlessRunner(TControllerOptions options);
+  ~THeadlessRunner() override;
+
+  // Starts the controller; false when it reported a fault at start-up
+  // (the fault is on standard error as well).
+  bool Start(int argc, char **argv);
+  // The shut-down that a signal triggers; also callable directly.
+  void Stop();
+  TQuorHotController &Controller() { return *FController; }
+
+  void ShowMessage(const std::string &title, const std::string &text) override;
+
+ private:
+  void InstallSignalHandlers();
+  void SignalArrived();
+
+  std::unique_ptr<TQuorHotController> FController;
+  std::unique_ptr<QSocketNotifier> FSignalNotifier;
+  bool FStopped = false;
+};
