@@ -362,6 +362,16 @@ TEST_F(QuorServerTest, MegabytesReachAReadingClientWhole) {
   EXPECT_FALSE(LogHas(FRecord, std::string(98, 'x')));
 }
 
+TEST_F(QuorServerTest, PeerResettingWhileTheServerWritesEndsTheConnectionQuietly) {
+  auto client = ConnectPastBanner();
+  client->SetSmallReceiveBuffer();
+  ASSERT_TRUE(client->Send("BIG 20\r\n"));
+  QTimer::singleShot(300, [&] { client->Abort(); });
+  ASSERT_TRUE(PumpUntil([&] { return FRecord.destroyed == 1; }, 20000));
+  EXPECT_EQ(FServer->ActiveConnections(), 0);
+  EXPECT_FALSE(LogHas(FRecord, "User connection timed out."));  // the reset ended it, not a stall
+}
+
 TEST_F(QuorServerTest, ClientThatNeverReadsIsTimedOutWithoutHangingTheServer) {
   FServer->SetTimeOut(4000);
   auto stuck = ConnectPastBanner();

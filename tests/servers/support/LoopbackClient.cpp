@@ -124,6 +124,13 @@ size_t TLoopbackClient::Drain(const std::function<bool(const std::string &)> &st
   return FBuffer.size();
 }
 
+void TLoopbackClient::Abort() {
+  if (FFd < 0) return;
+  linger l{1, 0};
+  ::setsockopt(FFd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  Close();
+}
+
 void TLoopbackClient::Close() {
   if (FFd >= 0) ::close(FFd);
   FFd = -1;

@@ -35,6 +35,8 @@ class TLoopbackClient {
   // Shrinks the receive buffer so that a client that stops reading stalls the server quickly.
   void SetSmallReceiveBuffer();
   void Close();
+  // Closes with a reset instead of an orderly end.
+  void Abort();
   bool PeerClosed() const { return FPeerClosed; }
 
  private:
