@@ -30,9 +30,8 @@ struct TNamedZone {
   double hours;
 };
 
-// As the gateway has always read them, including the entries that depart
-// from common usage (BST, NZD): peers that parse our stored values expect the
-// same figures.
+// Kept as the gateway has always read them, including the entries that
+// depart from common usage (BST, NZD). First match wins.
 constexpr TNamedZone kNamedZones[] = {
     {"UT", 0},     {"GMT", 0},    {"EST", -5},  {"EDT", -4},   {"CST", -6},    {"CDT", -5},
     {"MST", -7},   {"MDT", -6},   {"PST", -8},  {"PDT", -7},   {"ATL", -4},    {"ALA", -9},
