@@ -147,13 +147,17 @@ bool TEmailMsgPart::WriteTo(TStringList &lines, bool full) {
   return WriteTo(sink, full);
 }
 
-bool TEmailMsgPart::WriteTo(TLineSink &sink, bool full) {
-  if (WritesOwnHeader()) {
-    TStringList headerLines;
-    FHeader->SaveToLines(headerLines);
-    for (const std::string &line : headerLines) sink.Add(line);
-    if (!FHeader->NoSeparator()) sink.Add(std::string());
-  }
+void TEmailMsgPart::WriteHeader(TLineSink &sink) {
+  TStringList headerLines;
+  FHeader->SaveToLines(headerLines);
+  for (const std::string &line : headerLines) sink.Add(line);
+  if (!FHeader->NoSeparator()) sink.Add(std::string());
+}
+
+bool TEmailMsgPart::WriteTo(TLineSink &sink, bool full) { return WriteTo(sink, full, nullptr); }
+
+bool TEmailMsgPart::WriteTo(TLineSink &sink, bool full, const TEmailHeader *writtenHeader) {
+  if (FHeader != writtenHeader && WritesOwnHeader()) WriteHeader(sink);
   bool result = true;
   const TMIMEDecoder *decoder = nullptr;
   bool named = FParts.Count() > 0 && FHeader && FHeader->GetDecoderClass(decoder);
@@ -161,10 +165,17 @@ bool TEmailMsgPart::WriteTo(TLineSink &sink, bool full) {
     result = WriteBody(sink, full);
   } else {
     // Sub-parts of a transfer-encoded part (a base64 message/rfc822) were
-    // parsed from the decoded text and have to be encoded again.
+    // parsed from the decoded text and have to be encoded again. The header
+    // that a preamble sub-part shares stays outside the encoding.
+    const TEmailHeader *shared = nullptr;
+    TEmailMsg *msg = Message();
+    if (FParts.Items(0)->FHeader == FHeader && !(msg && msg->MainHeader() == FHeader)) {
+      WriteHeader(sink);
+      shared = FHeader;
+    }
     TStringList body;
     TLineListSink bodySink(body);
-    result = WriteBody(bodySink, full);
+    result = WriteBody(bodySink, full, shared);
     EncodeLinesInPlace(decoder, body);
     for (const std::string &line : body) sink.Add(line);
   }
@@ -180,7 +191,9 @@ bool TEmailMsgPart::WriteBody(TStringList &lines, bool full) {
   return WriteBody(sink, full);
 }
 
-bool TEmailMsgPart::WriteBody(TLineSink &sink, bool full) {
+bool TEmailMsgPart::WriteBody(TLineSink &sink, bool full) { return WriteBody(sink, full, nullptr); }
+
+bool TEmailMsgPart::WriteBody(TLineSink &sink, bool full, const TEmailHeader *writtenHeader) {
   bool result = true;
   if (!FHeader) {
     for (const std::string &line : FGetRawText()) sink.Add(line);
@@ -188,7 +201,7 @@ bool TEmailMsgPart::WriteBody(TLineSink &sink, bool full) {
   }
   if (FHeader->IsMultipart() || FHeader->IsEmbeddedMessage())
     for (int i = 0; i < FParts.Count(); ++i)
-      result = FParts.Items(i)->WriteTo(sink, full) && result;
+      result = FParts.Items(i)->WriteTo(sink, full, writtenHeader) && result;
   if (!full && FHeader->IsAttachment()) {
     sink.Add(kEncodedAttachmentMarker);
   } else if (full || !FHeader->IsInlineAttachment()) {

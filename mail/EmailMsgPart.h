@@ -137,6 +137,10 @@ class TEmailMsgPart {
  private:
   friend class TEmailMsgPartCollection;
   void RawChanged();
+  void WriteHeader(TLineSink &sink);
+  // WrittenHeader: a shared header already written by an ancestor.
+  bool WriteTo(TLineSink &sink, bool full, const TEmailHeader *writtenHeader);
+  bool WriteBody(TLineSink &sink, bool full, const TEmailHeader *writtenHeader);
   // The body split into sub-parts, reading from Reader.
   void SplitIntoSubparts(TLineReader &reader, bool full);
 

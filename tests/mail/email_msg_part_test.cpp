@@ -117,6 +117,20 @@ TEST(EmailMsgPart, MultipartBodyWithoutAnyDelimiterStaysOneBody) {
             "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\njust text\r\n");
 }
 
+TEST(EmailMsgPart, HeaderOfAnEncodedMultipartStaysOutsideTheEncoding) {
+  std::string text =
+      "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\n--B\r\n"
+      "Content-Type: multipart/alternative; charset=\"x\"\r\n"
+      "Content-Transfer-Encoding: quoted-printable\r\n\r\nsoft=3D text\r\n--B--\r\n";
+  auto msg = NewMessage(text);
+  std::string once = Written(*msg, true);
+  EXPECT_NE(once.find("Content-Type: multipart/alternative; charset=\"x\"\r\n"), std::string::npos)
+      << once;
+  EXPECT_NE(once.find("soft=3D text"), std::string::npos) << once;
+  auto again = NewMessage(once);
+  EXPECT_EQ(Written(*again, true), once);
+}
+
 TEST(EmailMsgPart, DecodeCacheIsFilledOnceAndDroppedWithTheRawText) {
   auto msg = NewMessage(kNested);
   TEmailMsgPart *attachment = msg->Parts().Items(3);
