@@ -1,0 +1,213 @@
+// The gateway as a user runs it: the built program in headless mode against
+// the stand-in service, real mail programs on both ports, a stop by SIGTERM
+// and a second start on the same program folder.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QProcess>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/DailyLog.h"
+#include "common/StandinProcess.h"
+#include "foundation/QuorUtil.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in where{};
+  where.sin_family = AF_INET;
+  where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr *>(&where), sizeof where);
+  socklen_t length = sizeof where;
+  ::getsockname(fd, reinterpret_cast<sockaddr *>(&where), &length);
+  ::close(fd);
+  return ntohs(where.sin_port);
+}
+
+std::string ReadFile(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct TRun {
+  int Exit = -1;
+  std::string Output;
+};
+
+// Runs a mail program to its end, feeding Input; bounded in time.
+TRun RunClient(const QString &program, const QStringList &args, const std::string &input = "") {
+  QProcess process;
+  process.setProcessChannelMode(QProcess::MergedChannels);
+  process.start(program, args);
+  TRun run;
+  if (!process.waitForStarted(10000)) return run;
+  if (!input.empty()) process.write(input.data(), static_cast<qint64>(input.size()));
+  process.closeWriteChannel();
+  if (!process.waitForFinished(90000)) {
+    process.kill();
+    process.waitForFinished(5000);
+  }
+  run.Output = process.readAll().toStdString();
+  run.Exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  return run;
+}
+
+int CountMessages(const fs::path &mbox) {
+  std::istringstream in(ReadFile(mbox));
+  int count = 0;
+  for (std::string line; std::getline(in, line);) count += line.rfind("From ", 0) == 0;
+  return count;
+}
+
+class TGateway {
+ public:
+  TGateway(const fs::path &home, const std::string &serviceBase) {
+    FProcess.setProcessChannelMode(QProcess::SeparateChannels);
+    FProcess.start(BRELVANE_PROGRAM,
+                   {"--headless", "--home", QString::fromStdString(home.string()), "--service-base",
+                    QString::fromStdString(serviceBase), "--listen", "127.0.0.1"});
+    FProcess.waitForStarted(10000);
+  }
+  ~TGateway() {
+    if (FProcess.state() != QProcess::NotRunning) {
+      FProcess.kill();
+      FProcess.waitForFinished(5000);
+    }
+  }
+  // Waits until the start line is out; false when it never came.
+  bool WaitStarted() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (Output.find("Application Started") == std::string::npos &&
+           std::chrono::steady_clock::now() < until && FProcess.state() == QProcess::Running) {
+      FProcess.waitForReadyRead(200);
+      Output += FProcess.readAllStandardOutput().toStdString();
+    }
+    return Output.find("Application Started") != std::string::npos;
+  }
+  // SIGTERM, as a service manager stops it; the exit code.
+  int Terminate() {
+    FProcess.terminate();
+    if (!FProcess.waitForFinished(30000)) return -1;
+    Output += FProcess.readAllStandardOutput().toStdString();
+    return FProcess.exitStatus() == QProcess::NormalExit ? FProcess.exitCode() : -1;
+  }
+  std::string Output;
+
+ private:
+  QProcess FProcess;
+};
+
+class HeadlessGateway : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Home = fs::temp_directory_path() / ("brelvane-e2e-" + RandomText(10));
+    fs::create_directories(Home);
+    Pop = FreePort();
+    Smtp = FreePort();
+    // Mark-read and unread-only off, so that only the download record keeps
+    // a second fetch from getting the same messages.
+    std::ofstream(Home / "Settings.ini", std::ios::binary)
+        << "[Receiving]\r\nPopPort=" << Pop << "\r\nMarkRead=0\r\nUnReadOnly=0\r\n"
+        << "NoDuplicates=1\r\n[Sending]\r\nSmtpPort=" << Smtp << "\r\n";
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(Home, ignored);
+  }
+
+  // mpop with its own UIDL file, so that mpop itself remembers nothing.
+  TRun Mpop(const std::string &user, const std::string &password, const fs::path &mbox) {
+    const fs::path uidls = Home / ("uidls-" + RandomText(6));
+    return RunClient("mpop", {"--host=127.0.0.1", QString("--port=%1").arg(Pop), "--auth=user",
+                              QString::fromStdString("--user=" + user),
+                              QString::fromStdString("--passwordeval=echo " + password),
+                              "--tls=off", "--keep=on", "--timeout=60",
+                              QString::fromStdString("--uidls-file=" + uidls.string()),
+                              QString::fromStdString("--delivery=mbox," + mbox.string())});
+  }
+
+  fs::path Home;
+  int Pop = 0;
+  int Smtp = 0;
+};
+
+}  // namespace
+
+TEST_F(HeadlessGateway, FetchSendStopAndStartAgain) {
+  TStandinProcess standin;
+  ASSERT_TRUE(standin.Started()) << "stand-in service did not start";
+
+  {
+    TGateway gateway(Home, standin.Base());
+    ASSERT_TRUE(gateway.WaitStarted()) << gateway.Output;
+    EXPECT_NE(gateway.Output.find("Listening port " + std::to_string(Pop) + " opened for POP"),
+              std::string::npos);
+
+    const fs::path mbox = Home / "first.mbox";
+    const TRun fetched = Mpop("demo@hotmail.com", "demo-pass", mbox);
+    ASSERT_EQ(fetched.Exit, 0) << fetched.Output;
+    EXPECT_GE(CountMessages(mbox), 3) << fetched.Output;
+
+    // Authenticated send with msmtp.
+    const TRun sent =
+        RunClient("msmtp",
+                  {"--host=127.0.0.1", QString("--port=%1").arg(Smtp), "--auth=login",
+                   "--user=demo@hotmail.com", "--passwordeval=echo demo-pass", "--tls=off",
+                   "--from=demo@hotmail.com", "tester@msn.com"},
+                  "From: demo@hotmail.com\nTo: tester@msn.com\nSubject: sent by msmtp\n\nfirst\n");
+    EXPECT_EQ(sent.Exit, 0) << sent.Output;
+
+    EXPECT_EQ(gateway.Terminate(), 0);
+    EXPECT_NE(gateway.Output.find("Application Closed"), std::string::npos);
+  }
+
+  const std::string settings = ReadFile(Home / "Settings.ini");
+  EXPECT_NE(settings.find("PopPort=" + std::to_string(Pop) + "\r\n"), std::string::npos)
+      << settings;
+  EXPECT_NE(settings.find("SmtpPort=" + std::to_string(Smtp) + "\r\n"), std::string::npos);
+  EXPECT_NE(settings.find("cnonce="), std::string::npos);
+  EXPECT_EQ(settings.find("demo-pass"), std::string::npos);
+  const fs::path dayFile = Home / "Logs" / TDailyLog::FileNameFor(std::chrono::system_clock::now());
+  const std::string dayLog = ReadFile(dayFile);
+  EXPECT_NE(dayLog.find("Application Closed"), std::string::npos) << dayFile;
+  EXPECT_NE(dayLog.find("POP   001 - "), std::string::npos);
+
+  {
+    TGateway gateway(Home, standin.Base());
+    ASSERT_TRUE(gateway.WaitStarted()) << gateway.Output;
+
+    // Already handed on: not downloaded a second time.
+    const fs::path mbox = Home / "second.mbox";
+    const TRun again = Mpop("demo@hotmail.com", "demo-pass", mbox);
+    EXPECT_EQ(again.Exit, 0) << again.Output;
+    EXPECT_EQ(CountMessages(mbox), 0) << again.Output;
+
+    // No credentials from the client: the remembered account sends it.
+    const TRun swaks = RunClient("swaks", {"--server", QString("127.0.0.1:%1").arg(Smtp), "--from",
+                                           "demo@hotmail.com", "--to", "tester@msn.com", "--header",
+                                           "Subject: sent by swaks", "--timeout", "60"});
+    EXPECT_EQ(swaks.Exit, 0) << swaks.Output;
+
+    // Both messages reached the other account, fetched through the gateway.
+    const fs::path other = Home / "tester.mbox";
+    const TRun tester = Mpop("tester@msn.com", "msn-pass", other);
+    EXPECT_EQ(tester.Exit, 0) << tester.Output;
+    const std::string received = ReadFile(other);
+    EXPECT_NE(received.find("Subject: sent by msmtp"), std::string::npos) << received;
+    EXPECT_NE(received.find("Subject: sent by swaks"), std::string::npos) << received;
+
+    EXPECT_EQ(gateway.Terminate(), 0);
+    EXPECT_NE(gateway.Output.find("Application Closed"), std::string::npos);
+  }
+}
