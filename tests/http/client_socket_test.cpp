@@ -327,9 +327,8 @@ TEST_F(ClientSocketTest, WriteHeldUpByAPeerThatDoesNotReadKeepsTheLoopAndSeesThe
   bool terminate = false;
   socket.TerminateFlag = &terminate;
   std::atomic<bool> release{false};
-  ConnectTo([&](int fd) {
-    int small = 16384;  // keeps little queued on this side, so the end is quick
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+  peer.SetReceiveBuffer(4096);
+  ConnectTo([&](int) {
     for (int i = 0; i < 500 && !release; ++i) std::this_thread::sleep_for(10ms);
   });
   // Enough to fill every buffer between the two ends, so the send blocks.
@@ -355,11 +354,13 @@ void TickingYield() {
 }
 
 TEST_F(ClientSocketTest, WatchTickDuringAHeldUpSendLeavesTheEngineAlone) {
+  peer.SetReceiveBuffer(4096);
   ConnectTo([](int fd) {
-    int small = 16384;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
     std::this_thread::sleep_for(200ms);
-    // Gone with data unread: the sender sees a reset.
+    // Says it is finished while the send is held up, so that a tick then
+    // finds the peer gone; later it leaves with data unread (a reset).
+    ::shutdown(fd, SHUT_WR);
+    std::this_thread::sleep_for(300ms);
   });
   // The watch timer fires from the loop that the held-up send keeps running.
   gTickedSocket = &socket;

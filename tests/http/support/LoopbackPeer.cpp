@@ -37,6 +37,10 @@ TLoopbackPeer::~TLoopbackPeer() {
   if (FListen >= 0) ::close(FListen);
 }
 
+void TLoopbackPeer::SetReceiveBuffer(int bytes) {
+  ::setsockopt(FListen, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+}
+
 void TLoopbackPeer::Join() {
   if (FThread.joinable()) FThread.join();
 }

@@ -11,6 +11,9 @@ class TLoopbackPeer {
   TLoopbackPeer();
   ~TLoopbackPeer();
   int Port() const { return FPort; }
+  // Makes the receive buffer of connections accepted from now on that small
+  // from their start, so that a peer that does not read holds a sender up.
+  void SetReceiveBuffer(int bytes);
   // Accepts one connection (within 5 s) and runs Script on it on a thread;
   // the connection is closed when Script returns.
   void Serve(std::function<void(int fd)> script);
