@@ -23,6 +23,10 @@
 
 #include "foundation/QuorUtil.h"
 
+#ifndef BRELVANE_SOURCE_DIR
+#include "BuildConfig.h"
+#endif
+
 class TStandinProcess {
  public:
   // AccountsSource: a folder of account folders (default: the demo accounts).
