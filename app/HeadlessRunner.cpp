@@ -72,6 +72,9 @@ void THeadlessRunner::InstallSignalHandlers() {
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // Standard output may be a pipe whose reader goes away ("| head"); that
+  // must not end the gateway.
+  signal(SIGPIPE, SIG_IGN);
   FSignalNotifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
   QObject::connect(FSignalNotifier.get(), &QSocketNotifier::activated, [this] { SignalArrived(); });
 }

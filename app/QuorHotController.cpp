@@ -370,6 +370,10 @@ bool TQuorHotController::HandleUncaughtException(const std::string &message, boo
 
 void TQuorHotController::FormDestroy() {
   if (!FCreated || FDestroyed) return;
+  // Writing the settings lets the loop run; a retry tick must not reopen a
+  // port now.
+  ++FUpdateDepth;
+  FRetryTimer.stop();
   AddLogLine("Application Closed");
   AddLogLine("");
   AddLogLine(std::string(64, '-'));
