@@ -211,3 +211,53 @@ TEST_F(HeadlessGateway, FetchSendStopAndStartAgain) {
     EXPECT_NE(gateway.Output.find("Application Closed"), std::string::npos);
   }
 }
+
+TEST(HeadlessFirstRun, PortsBelow1024WithoutPrivilegesAreProbedFromAbove) {
+  const fs::path home = fs::temp_directory_path() / ("brelvane-e2e-unpriv-" + RandomText(10));
+  fs::create_directories(home);
+  fs::permissions(home, fs::perms::all);
+  QString program = BRELVANE_PROGRAM;
+  QStringList args = {"--headless",        "--home",    QString::fromStdString(home.string()),
+                      "--listen",          "127.0.0.1", "--service-base",
+                      "http://127.0.0.1:9"};
+  if (geteuid() == 0) {
+    // Run as nobody, as an ordinary user starts it.
+    args = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", program} + args;
+    program = "setpriv";
+  }
+  QProcess gateway;
+  gateway.start(program, args);
+  ASSERT_TRUE(gateway.waitForStarted(10000));
+  std::string output;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (output.find("Application Started") == std::string::npos &&
+         std::chrono::steady_clock::now() < until && gateway.state() == QProcess::Running) {
+    gateway.waitForReadyRead(200);
+    output += gateway.readAllStandardOutput().toStdString();
+  }
+  gateway.terminate();
+  gateway.waitForFinished(30000);
+  output += gateway.readAllStandardOutput().toStdString();
+  std::error_code ignored;
+  fs::remove_all(home, ignored);
+  if (output.find("Port 110 opened for listening") != std::string::npos)
+    GTEST_SKIP() << "this machine lets ordinary users listen below 1024";
+
+  EXPECT_NE(output.find("Failed to open port 110 for listening\n"
+                        "Ports below 1024 need privileges; probing from 1110 instead\n"),
+            std::string::npos)
+      << output;
+  EXPECT_NE(output.find("Ports below 1024 need privileges; probing from 1025 instead"),
+            std::string::npos);
+  // The probe goes on in steps of 100 from there, past ports others hold.
+  const auto opened = [&](int start) {
+    for (int port = start; port <= start + 900; port += 100)
+      if (output.find("Port " + std::to_string(port) + " opened for listening") !=
+          std::string::npos)
+        return true;
+    return false;
+  };
+  EXPECT_TRUE(opened(1110)) << output;
+  EXPECT_TRUE(opened(1025)) << output;
+  EXPECT_NE(output.find("Application Closed"), std::string::npos);
+}
