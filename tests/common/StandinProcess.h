@@ -131,8 +131,28 @@ class TStandinProcess {
     return Order({{"faults", QJsonObject{{name, options}}}});
   }
   bool ClearFaults() const { return Order({{"clear_faults", true}}); }
-  bool ClearRequests() const { return Order({{"clear_requests", true}}); }
-  QJsonArray Requests() const { return State()["requests"].toArray(); }
+  bool ClearRequests() const {
+    Settle();
+    return Order({{"clear_requests", true}});
+  }
+  QJsonArray Requests() const {
+    Settle();
+    return State()["requests"].toArray();
+  }
+  // The stand-in records a request on the thread that answered it, just
+  // after the answer went out, so a quick client can ask for the log before
+  // its last request is in it. Waits until the log stops growing.
+  void Settle() const {
+    int last = -1;
+    for (int round = 0; round < 40; ++round) {
+      int count = 0;
+      for (const auto &value : State()["requests"].toArray())
+        count += value.toObject()["path"].toString() != "/_control";
+      if (count == last) return;
+      last = count;
+      ::usleep(30000);
+    }
+  }
   // The requests whose method is Method (any when empty) and whose path
   // contains PathPart.
   QJsonArray RequestsTo(const QString &method, const QString &pathPart) const {
