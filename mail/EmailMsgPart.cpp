@@ -85,6 +85,15 @@ std::unique_ptr<TEmailMsgPart> TEmailMsgPartCollection::Detach(TEmailMsgPart *pa
   return result;
 }
 
+std::unique_ptr<TEmailMsgPart> TEmailMsgPartCollection::SetItem(
+    int index, std::unique_ptr<TEmailMsgPart> part) {
+  if (index < 0 || index >= Count() || !part) return part;
+  part->FOwnerCollection = this;
+  std::swap(FItems[size_t(index)], part);
+  part->FOwnerCollection = nullptr;
+  return part;
+}
+
 TEmailMsgPart *TEmailMsgPartCollection::FindPart(const TPartPredicate &predicate,
                                                  TEmailHeader *header) const {
   for (const auto &part : FItems) {

@@ -71,6 +71,9 @@ class TEmailMsgPartCollection {
   void Attach(std::unique_ptr<TEmailMsgPart> part, int index = -1);
   std::unique_ptr<TEmailMsgPart> Detach(TEmailMsgPart *part);
   void Clear();
+  // Puts Part at Index and hands back the part it replaces; out of range,
+  // nothing changes and Part is handed back.
+  std::unique_ptr<TEmailMsgPart> SetItem(int index, std::unique_ptr<TEmailMsgPart> part);
 
   // Depth first: a part before its sub-parts, then the next part.
   TEmailMsgPart *FindPart(const TPartPredicate &predicate, TEmailHeader *header) const;

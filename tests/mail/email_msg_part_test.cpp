@@ -77,6 +77,27 @@ TEST(EmailMsgPart, NestedMultipartWritesBackLineForLine) {
   EXPECT_EQ(top.Items(4)->BoundaryLine(), "--B--  ");
 }
 
+TEST(EmailMsgPart, CollectionMovesPartsWithoutLosingThem) {
+  auto msg = NewMessage(kNested);
+  TEmailMsgPartCollection &top = msg->Parts();
+  TEmailMsgPart *attachment = top.Items(3);
+  std::unique_ptr<TEmailMsgPart> detached = top.Detach(attachment);
+  ASSERT_EQ(detached.get(), attachment);
+  EXPECT_EQ(top.Count(), 4);
+  EXPECT_EQ(attachment->OwnerCollection(), nullptr);
+  EXPECT_EQ(top.Detach(attachment), nullptr);
+  std::unique_ptr<TEmailMsgPart> replaced = top.SetItem(2, std::move(detached));
+  EXPECT_EQ(top.Items(2), attachment);
+  EXPECT_EQ(attachment->OwnerCollection(), &top);
+  ASSERT_NE(replaced, nullptr);
+  EXPECT_EQ(top.SetItem(9, std::move(replaced)) != nullptr, true);
+  int created = 0;
+  top.FOnPartCreated = [&](TEmailMsgPart *) { ++created; };
+  top.InsertPart(1, msg->CreateHeader());
+  EXPECT_EQ(created, 1);
+  EXPECT_EQ(top.Items(top.Count()), nullptr);
+}
+
 TEST(EmailMsgPart, ShortFormReplacesAttachmentBodiesByMarkers) {
   auto msg = NewMessage(kNested);
   std::string text = Written(*msg, false);
