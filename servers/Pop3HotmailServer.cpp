@@ -42,9 +42,9 @@ void TPop3HotmailServer::SetDownloadRecordPath(const std::string &path) {
   FRecord.reset();
 }
 
-TDownloadRecord &TPop3HotmailServer::DownloadRecord() {
-  if (!FRecord) FRecord = std::make_unique<TDownloadRecord>(FRecordPath);
-  return *FRecord;
+std::shared_ptr<TDownloadRecord> TPop3HotmailServer::SharedDownloadRecord() {
+  if (!FRecord) FRecord = std::make_shared<TDownloadRecord>(FRecordPath);
+  return FRecord;
 }
 
 bool TPop3HotmailServer::TimeOutNoticeShown() { return GTimeOutNoticeShown; }
@@ -63,7 +63,9 @@ TPop3HotmailServerSpawnedSocket::TPop3HotmailServerSpawnedSocket(TPop3HotmailSer
     : TQuorServerSpawnedSocket(server, std::move(socket)),
       FUnreadOnly(server->UnreadOnly),
       FMarkRead(server->MarkRead),
-      FGetBulkmail(server->GetBulkmail) {
+      FGetBulkmail(server->GetBulkmail),
+      FNoDups(server->NoDups),
+      FRecord(server->SharedDownloadRecord()) {
   if (ConnectionLimitExceeded()) SignOff(kTooManyRefusal);
 }
 
@@ -77,6 +79,11 @@ TPop3HotmailServerSpawnedSocket::~TPop3HotmailServerSpawnedSocket() {
 
 TPop3HotmailServer *TPop3HotmailServerSpawnedSocket::Pop3Server() const {
   return static_cast<TPop3HotmailServer *>(Server());
+}
+
+TDownloadRecord *TPop3HotmailServerSpawnedSocket::Record() {
+  if (!FRecord && Pop3Server()) FRecord = Pop3Server()->SharedDownloadRecord();
+  return FRecord.get();
 }
 
 std::string TPop3HotmailServerSpawnedSocket::ServiceName() {
@@ -348,7 +355,9 @@ bool TPop3HotmailServerSpawnedSocket::LoadList(std::string &error) {
   if (!error.empty()) return false;
   FListed = true;
 
-  TDownloadRecord &record = Pop3Server()->DownloadRecord();
+  if (TPop3HotmailServer *server = Pop3Server()) FNoDups = server->NoDups;
+  TDownloadRecord *record = Record();
+  if (!record) return true;
   const std::string section = Section();
   // Without the junk folder's listing its messages would look gone, and
   // forgetting them would hand them on again as new: keep the record as it
@@ -357,11 +366,11 @@ bool TPop3HotmailServerSpawnedSocket::LoadList(std::string &error) {
     std::unordered_set<std::string> listed;
     listed.reserve(static_cast<size_t>(FMsgList.Count()));
     for (int i = 0; i < FMsgList.Count(); ++i) listed.insert(FMsgList.Items(i)->Uidl);
-    if (record.DeleteEntriesNotIn(section, listed) < 0)
-      Log("Download record: " + record.LastError(), 8, true);
+    if (record->DeleteEntriesNotIn(section, listed) < 0)
+      Log("Download record: " + record->LastError(), 8, true);
   }
-  auto entries = record.ReadSection(section);
-  const bool noDups = Pop3Server()->NoDups;
+  auto entries = record->ReadSection(section);
+  const bool noDups = FNoDups;
   for (int i = FMsgList.Count() - 1; i >= 0; --i) {
     TBasicMailMsgInfo *info = FMsgList.Items(i);
     auto it = entries.find(info->Uidl);
@@ -382,9 +391,9 @@ bool TPop3HotmailServerSpawnedSocket::StillConnected() const {
 }
 
 void TPop3HotmailServerSpawnedSocket::RecordWrite(const std::string &uid, int value) {
-  TDownloadRecord &record = Pop3Server()->DownloadRecord();
-  if (!record.WriteEntry(Section(), uid, value))
-    Log("Download record: " + record.LastError(), 8, true);
+  TDownloadRecord *record = Record();
+  if (record && !record->WriteEntry(Section(), uid, value))
+    Log("Download record: " + record->LastError(), 8, true);
 }
 
 void TPop3HotmailServerSpawnedSocket::DoStat() {
@@ -518,7 +527,8 @@ void TPop3HotmailServerSpawnedSocket::DoRetr(const std::string &arg) {
     CloseConnection();
   } else {
     Log("Successfully passed on message with UIDL = " + uid, 5, false);
-    if (Pop3Server()->DownloadRecord().ReadEntry(Section(), uid) == TDownloadRecord::rv_None)
+    TDownloadRecord *record = Record();
+    if (record && record->ReadEntry(Section(), uid) == TDownloadRecord::rv_None)
       RecordWrite(uid, TDownloadRecord::rv_PassedOn);
     FPassedOn.insert(uid);
   }
@@ -581,21 +591,22 @@ void TPop3HotmailServerSpawnedSocket::DoDele(const std::string &arg) {
     return;
   }
   FDeleted.insert(uid);
-  TDownloadRecord &record = Pop3Server()->DownloadRecord();
-  FDeletedBefore.emplace(uid, record.ReadEntry(Section(), uid));
-  RecordWrite(uid, TDownloadRecord::rv_Deleted);
+  if (TDownloadRecord *record = Record()) {
+    FDeletedBefore.emplace(uid, record->ReadEntry(Section(), uid));
+    RecordWrite(uid, TDownloadRecord::rv_Deleted);
+  }
   FLast = std::max(FLast, n);
   Log("Flagging msg deleted. Uidl=" + uid, 5, false);
   SendLine("+OK Message " + arg + " marked deleted");
 }
 
 void TPop3HotmailServerSpawnedSocket::RestoreDeletedEntries() {
-  if (FDeletedBefore.empty() || !Pop3Server()) return;
-  TDownloadRecord &record = Pop3Server()->DownloadRecord();
+  TDownloadRecord *record = Record();
+  if (FDeletedBefore.empty() || !record) return;
   for (const auto &[uid, before] : FDeletedBefore) {
-    bool ok = before == TDownloadRecord::rv_None ? record.DeleteEntry(Section(), uid)
-                                                 : record.WriteEntry(Section(), uid, before);
-    if (!ok) Log("Download record: " + record.LastError(), 8, true);
+    bool ok = before == TDownloadRecord::rv_None ? record->DeleteEntry(Section(), uid)
+                                                 : record->WriteEntry(Section(), uid, before);
+    if (!ok) Log("Download record: " + record->LastError(), 8, true);
   }
   FDeletedBefore.clear();
 }

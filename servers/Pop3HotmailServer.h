@@ -40,7 +40,10 @@ class TPop3HotmailServer : public TQuorServer {
   // The record file; empty (default) is the program folder's. Takes effect
   // before the record is first used.
   void SetDownloadRecordPath(const std::string &path);
-  TDownloadRecord &DownloadRecord();
+  TDownloadRecord &DownloadRecord() { return *SharedDownloadRecord(); }
+  // Shared with the connections: one still inside a webmail call when the
+  // server goes away finishes its work on the record.
+  std::shared_ptr<TDownloadRecord> SharedDownloadRecord();
 
   // The "your reader timed out" notice is shown once per run of the program.
   static bool TimeOutNoticeShown();
@@ -52,7 +55,7 @@ class TPop3HotmailServer : public TQuorServer {
  private:
   const bool *FTerminateFlag = nullptr;
   std::string FRecordPath;
-  std::unique_ptr<TDownloadRecord> FRecord;
+  std::shared_ptr<TDownloadRecord> FRecord;
 };
 
 class TPop3HotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
@@ -95,6 +98,8 @@ class TPop3HotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
   // True when everything handed to the socket can still reach the peer.
   bool StillConnected() const;
   std::string Section() const { return TDownloadRecord::SectionFor(FUserId); }
+  // None only when the server went away before this connection first needed it.
+  TDownloadRecord *Record();
   void RecordWrite(const std::string &uid, int value);
   // Puts back the record entries DELE changed in this connection.
   void RestoreDeletedEntries();
@@ -121,4 +126,6 @@ class TPop3HotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
   bool FUnreadOnly = true;
   bool FMarkRead = true;
   bool FGetBulkmail = true;
+  bool FNoDups = true;
+  std::shared_ptr<TDownloadRecord> FRecord;
 };

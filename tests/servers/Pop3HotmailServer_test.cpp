@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QTcpServer>
+#include <QTimer>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -560,6 +561,22 @@ TEST_F(Pop3Test, ClientLeavingMidRetrLeavesTheMessageUnmarked) {
   EXPECT_EQ(Record("SMALL"), -7);
   EXPECT_TRUE(Mailbox.MarkedRead().empty());
   EXPECT_TRUE(Mailbox.DeleteCalls().empty());
+}
+
+TEST_F(Pop3Test, ServerGoingAwayDuringAMailboxWaitLeavesTheConnectionToFinish) {
+  Mailbox.AddMessage("U1", Msg("one", {"a"}));
+  auto c = LoggedIn();
+  Mailbox.SetDelay(TTestMailbox::op_Inbox, std::chrono::milliseconds(800));
+  ASSERT_TRUE(c->Send("DELE 1\r\n"));
+  // Shut down from inside the listing wait, as the application does on exit.
+  QTimer::singleShot(200, [this] { Server.reset(); });
+  EXPECT_TRUE(PumpUntil([this] { return !Server && !Mailbox.LoggedOn(); }, 10000));
+  PumpFor(300);
+  EXPECT_EQ(Mailbox.Calls(TTestMailbox::op_Inbox), 1);
+  EXPECT_TRUE(Mailbox.DeleteCalls().empty());
+  // Its DELE was cut off with the line: nothing stays marked in the record.
+  TDownloadRecord record((FDir / "record.sqlite").string());
+  EXPECT_EQ(record.ReadEntry(TDownloadRecord::SectionFor("jdoe@hotmail.com"), "U1", -7), -7);
 }
 
 TEST_F(Pop3Test, HostileInputNeitherCrashesNorConfusesTheSession) {
