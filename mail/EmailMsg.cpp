@@ -389,8 +389,6 @@ bool TEmailMsg::ReadFromFile(const std::string &fileName) {
 
 bool TEmailMsg::SaveToFile() {
   TCriticalSectionGuard guard(FLock);
-  if (!HasRawMail() && FFileName.empty()) return false;
-  if (!HasRawMail()) EnsureLoaded();
   if (!HasRawMail()) return false;
   try {
     if (FFileName.empty())
