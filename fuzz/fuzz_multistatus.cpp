@@ -7,8 +7,7 @@
 #include "sessions/MultistatusReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const TStringList body =
-      SplitLines(std::string_view(reinterpret_cast<const char *>(data), size));
+  const TStringList body = SplitLines(std::string_view(reinterpret_cast<const char *>(data), size));
   THttpMailDirectoryList folders;
   ReadFolderListing(body, folders);
   TBasicMailMsgInfoList messages;
