@@ -231,6 +231,22 @@ TEST_F(Pop3Test, RejectedLogonsReturnToUserAndTheServiceDownCaseStaysAtPass) {
   Quit(*c);
 }
 
+TEST_F(Pop3Test, RejectedConnectionLeavesTheSessionItWasLentAlone) {
+  auto rejected = Connect();
+  Cmd(*rejected, "USER jdoe@hotmail.com");
+  Mailbox.SetFailure(TTestMailbox::op_Logon, "401 Unauthorized", 1);
+  EXPECT_EQ(Cmd(*rejected, "PASS wrong"), "-ERR Hotmail rejected password");
+  // The supplier now lends the same session to a second connection.
+  auto second = LoggedIn();
+  EXPECT_TRUE(Mailbox.LoggedOn());
+  rejected->Close();
+  EXPECT_TRUE(PumpUntil([this] { return Server->ActiveConnections() == 1; }, 5000));
+  EXPECT_TRUE(Mailbox.LoggedOn());  // still in use by the second connection
+  EXPECT_EQ(Cmd(*second, "STAT"), "+OK 0 0 Stat");
+  Quit(*second);
+  EXPECT_FALSE(Mailbox.LoggedOn());
+}
+
 TEST_F(Pop3Test, TemporaryLogonFailureExplainsByProbeAndRefusesEverythingButQuit) {
   // The probe goes to loopback: a listening port is "the web is reachable".
   QTcpServer web;
