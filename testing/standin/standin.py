@@ -71,6 +71,7 @@ class Handler(BaseHTTPRequestHandler):
     # ---- request entry ----------------------------------------------------
     def handle_any(self):
         self.status_sent = 0
+        self.logged = False
         self.account_name = ""
         self.delay_in_body = None
         self.set_cookie = ""
@@ -83,7 +84,6 @@ class Handler(BaseHTTPRequestHandler):
         if length < 0 or length > MAX_REQUEST_BODY:
             self.close_connection = True
             self.answer(400, "Bad Request", [], b"bad Content-Length\r\n")
-            self.log_request_entry()
             return
         if length:
             self.body = self.rfile.read(length)
@@ -101,12 +101,14 @@ class Handler(BaseHTTPRequestHandler):
                                 b"no such resource\r\n")
         except (ConnectionError, socket.timeout):
             self.close_connection = True
-        self.log_request_entry()
+        if not self.logged:
+            self.log_request_entry()
 
     do_GET = do_POST = do_PUT = do_DELETE = do_HEAD = handle_any
     do_PROPFIND = do_PROPPATCH = do_MOVE = do_COPY = do_OPTIONS = handle_any
 
     def log_request_entry(self):
+        self.logged = True
         headers = {}
         for key, value in self.headers.items():
             key = key.lower()
@@ -154,6 +156,10 @@ class Handler(BaseHTTPRequestHandler):
                 lines.append("Connection: close")
         head = ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
         self.status_sent = status
+        # Recorded before the answer leaves, so that a client which has its
+        # answer always finds its request in the log.
+        if not self.logged:
+            self.log_request_entry()
         self.wfile.write(b"".join(out) + head)
         if drop:
             self.wfile.write(body[:len(body) // 2])
