@@ -53,10 +53,12 @@ std::string TDailyLog::FileNameFor(std::chrono::system_clock::time_point when) {
   return FileNameForDay(DayNumber(when));
 }
 
-std::string TDailyLog::FileNameForDay(int day) {
+std::string TDailyLog::FileNameForDay(int day) { return DateTextForDay(day) + ".log"; }
+
+std::string TDailyLog::DateTextForDay(int day) {
   const std::chrono::year_month_day date{std::chrono::sys_days(std::chrono::days(day))};
   char text[32];
-  std::snprintf(text, sizeof text, "%02u %s %04d.log", static_cast<unsigned>(date.day()),
+  std::snprintf(text, sizeof text, "%02u %s %04d", static_cast<unsigned>(date.day()),
                 kMonths[static_cast<unsigned>(date.month()) - 1], static_cast<int>(date.year()));
   return text;
 }

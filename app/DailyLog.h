@@ -41,6 +41,8 @@ class TDailyLog {
   // "05 Dec 2026.log" for a moment on that local day.
   static std::string FileNameFor(std::chrono::system_clock::time_point when);
   static std::string FileNameForDay(int day);
+  // "05 Dec 2026": English month names whatever the locale, as in the file names.
+  static std::string DateTextForDay(int day);
   // Whole local day number of a moment.
   static int DayNumber(std::chrono::system_clock::time_point when);
   int CurrentDay() const { return FCurrentDay; }

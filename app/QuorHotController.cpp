@@ -216,7 +216,8 @@ bool TQuorHotController::FormCreate(int argc, char **argv) {
   UpdateControls();
 
   FLog.DeleteOldLogs();
-  AddLogLine("Application Started " + Now("%d %b %Y %H:%M:%S") + " Vers:" + GetVersionText());
+  AddLogLine("Application Started " + TDailyLog::DateTextForDay(TDailyLog::DayNumber(FLog.Now())) +
+             Now(" %H:%M:%S") + " Vers:" + GetVersionText());
   FDeleteLogsTimer.start();
 
   for (int i = 1; i < argc; ++i)
