@@ -399,6 +399,7 @@ bool TEmailHeader::SetParam(std::string_view fieldName, std::string_view paramNa
 
 bool TEmailHeader::SetBoundary(std::string_view boundary) {
   TCriticalSectionGuard guard(FLock);
+  if (boundary.empty()) return false;
   if (IndexOfField("Content-Type") < 0) SetField("Content-Type", "multipart/alternative");
   if (!NeedsQuotes(boundary)) return SetParam("Content-Type", "boundary", boundary);
   std::string quoted;

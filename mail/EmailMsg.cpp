@@ -202,6 +202,8 @@ bool TEmailMsg::ParseReader(TLineReader &reader) {
             break;
           }
       }
+      // A bare "--" names no boundary (it would match every dash line).
+      if (delimiter.size() <= 2) delimiter.clear();
       // The header names the boundary without the two leading dashes, so
       // that header and delimiter lines agree when the message is written.
       if (!delimiter.empty())

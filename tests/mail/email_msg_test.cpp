@@ -257,6 +257,11 @@ TEST(EmailMsg, BoundaryIsGuessedFromTheClosingLine) {
   EXPECT_EQ(again->Parts().Count(), 3);
   EXPECT_EQ(Written(*again), written);
 
+  // Two dashes alone name no boundary.
+  std::string dashes = "Content-Type: multipart/mixed\r\n\r\ntext\r\n----\r\n";
+  auto bare = NewMessage(dashes);
+  EXPECT_EQ(Written(*bare), dashes);
+
   auto firstLines = NewMessage(
       "Content-Type: multipart/mixed\r\n\r\n--xyz\r\nContent-Type: text/plain\r\n\r\none\r\n"
       "--xyz\r\nContent-Type: text/plain\r\n\r\ntwo\r\n");
