@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -57,6 +58,17 @@ void THeadlessRunner::Stop() {
   if (FStopped || !FController) return;
   FStopped = true;
   FController->FormDestroy();
+}
+
+void THeadlessRunner::Drain(int limitMs) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  auto live = [this] {
+    return FController->Created() && (!FController->PopServer().Connections().empty() ||
+                                      !FController->SmtpServer().Connections().empty());
+  };
+  while (live() && std::chrono::steady_clock::now() < until)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void THeadlessRunner::InstallSignalHandlers() {

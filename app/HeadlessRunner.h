@@ -21,6 +21,9 @@ class THeadlessRunner : public TNotifier {
   bool Start(int argc, char **argv);
   // The shut-down that a signal triggers; also callable directly.
   void Stop();
+  // After the loop has ended: lets connections that were inside a handler
+  // when the stop came finish their clean-up, for at most LimitMs.
+  void Drain(int limitMs);
   TQuorHotController &Controller() { return *FController; }
 
   void ShowMessage(const std::string &title, const std::string &text) override;

@@ -79,6 +79,7 @@ class TQuorHotController {
   bool SmtpWarning() const { return FSmtpWarning; }
   bool RetryTimerActive() const { return FRetryTimer.isActive(); }
   bool FirstRun() const { return FFirstRun; }
+  bool Created() const { return FCreated && FPopServer && FSmtpServer; }
   bool Minimized() const { return FMinimized; }
   bool Terminating() const { return FTerminating; }
   const std::string &ProgramFolder() const { return FProgramFolder; }

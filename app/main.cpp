@@ -95,6 +95,9 @@ int main(int argc, char **argv) {
     if (!runner.Start(argc, argv)) status = 1;
     if (status == 0) status = app.exec();
     runner.Stop();
+    // A stop that came while a connection waited on the service leaves that
+    // connection to finish once its handler returns.
+    runner.Drain(5000);
     app.SetHandler(nullptr);
   }
   LogModuleEnd();

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QProcess>
+#include <QTcpSocket>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -95,14 +96,20 @@ class TGateway {
     }
     return Output.find("Application Started") != std::string::npos;
   }
+  void Poll(int ms) {
+    FProcess.waitForReadyRead(ms);
+    Output += FProcess.readAllStandardOutput().toStdString();
+  }
   // SIGTERM, as a service manager stops it; the exit code.
   int Terminate() {
     FProcess.terminate();
     if (!FProcess.waitForFinished(30000)) return -1;
     Output += FProcess.readAllStandardOutput().toStdString();
+    Errors += FProcess.readAllStandardError().toStdString();
     return FProcess.exitStatus() == QProcess::NormalExit ? FProcess.exitCode() : -1;
   }
   std::string Output;
+  std::string Errors;  // standard error, read at the end (sanitizer reports land here)
 
  private:
   QProcess FProcess;
@@ -168,7 +175,7 @@ TEST_F(HeadlessGateway, FetchSendStopAndStartAgain) {
                   "From: demo@hotmail.com\nTo: tester@msn.com\nSubject: sent by msmtp\n\nfirst\n");
     EXPECT_EQ(sent.Exit, 0) << sent.Output;
 
-    EXPECT_EQ(gateway.Terminate(), 0);
+    EXPECT_EQ(gateway.Terminate(), 0) << gateway.Errors;
     EXPECT_NE(gateway.Output.find("Application Closed"), std::string::npos);
   }
 
@@ -207,7 +214,7 @@ TEST_F(HeadlessGateway, FetchSendStopAndStartAgain) {
     EXPECT_NE(received.find("Subject: sent by msmtp"), std::string::npos) << received;
     EXPECT_NE(received.find("Subject: sent by swaks"), std::string::npos) << received;
 
-    EXPECT_EQ(gateway.Terminate(), 0);
+    EXPECT_EQ(gateway.Terminate(), 0) << gateway.Errors;
     EXPECT_NE(gateway.Output.find("Application Closed"), std::string::npos);
   }
 }
@@ -260,4 +267,36 @@ TEST(HeadlessFirstRun, PortsBelow1024WithoutPrivilegesAreProbedFromAbove) {
   EXPECT_TRUE(opened(1110)) << output;
   EXPECT_TRUE(opened(1025)) << output;
   EXPECT_NE(output.find("Application Closed"), std::string::npos);
+}
+
+TEST_F(HeadlessGateway, StopsCleanlyWhileALogonWaitsOnTheService) {
+  TStandinProcess standin({"--fault", R"(delay={"seconds": 6})"});
+  ASSERT_TRUE(standin.Started()) << "stand-in service did not start";
+  TGateway gateway(Home, standin.Base());
+  ASSERT_TRUE(gateway.WaitStarted()) << gateway.Output;
+
+  QTcpSocket client;
+  client.connectToHost("127.0.0.1", static_cast<quint16>(Pop));
+  ASSERT_TRUE(client.waitForConnected(5000));
+  const auto answer = [&] {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!client.canReadLine() && std::chrono::steady_clock::now() < until)
+      client.waitForReadyRead(200);
+    return client.readLine().toStdString();
+  };
+  EXPECT_EQ(answer().rfind("+OK", 0), 0u);
+  client.write("USER demo@hotmail.com\r\n");
+  EXPECT_EQ(answer().rfind("+OK", 0), 0u);
+  client.write("PASS demo-pass\r\n");
+  client.flush();
+  // The log-on is now waiting on the slow service, pumping the loop; the
+  // stop arrives in the middle of it and must neither crash nor hang.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (gateway.Output.find("Logging on") == std::string::npos &&
+         std::chrono::steady_clock::now() < until)
+    gateway.Poll(200);
+  EXPECT_EQ(gateway.Terminate(), 0) << gateway.Errors;
+  EXPECT_NE(gateway.Output.find("Application Closed"), std::string::npos) << gateway.Output;
+  EXPECT_NE(ReadFile(Home / "Settings.ini").find("PopPort=" + std::to_string(Pop)),
+            std::string::npos);
 }
