@@ -132,7 +132,14 @@ void THttpMailSession::DoLogon(const std::string &userId, const std::string &pas
     error = std::string("Login error: ") + e.what();
   }
   LastLogonOk = error.empty();
-  if (FOnLoggedOn) FOnLoggedOn(Request->UserId, Request->Password);
+  // Credentials the service has just refused (401, or 503 without the
+  // service-down mark) must not become the remembered account: an
+  // unauthenticated sender would then fail with them, and the good account
+  // remembered before would be lost. Every other outcome is reported, since
+  // a temporary failure says nothing against the credentials.
+  const bool refused = StartsText("401", error) ||
+                       (StartsText("503", error) && error.find("1000") == std::string::npos);
+  if (FOnLoggedOn && !refused) FOnLoggedOn(Request->UserId, Request->Password);
 }
 
 void THttpMailSession::LogonAttempts(const std::string &userId, const std::string &password,

@@ -139,6 +139,39 @@ TEST_F(HttpMailLogon, RefusalsEndTheLogonAtOnceWithTheirClass) {
   }
 }
 
+TEST_F(HttpMailLogon, RefusedCredentialsAreNotReportedButTemporaryFailuresAre) {
+  std::vector<std::string> reported;
+  auto watch = [&](THttpMailSession &session) {
+    session.SetOnLoggedOn(
+        [&](const std::string &user, const std::string &) { reported.push_back(user); });
+  };
+  {
+    auto session = NewSession();
+    watch(*session);
+    std::string error;
+    session->Logon(kDemoUser, "wrong", error);
+    EXPECT_EQ(error.substr(0, 3), "401");
+  }
+  {
+    auto session = NewSession();
+    watch(*session);
+    std::string error;
+    session->Logon("nobody@msn.com", "x", error);
+    EXPECT_EQ(error.substr(0, 3), "503");
+  }
+  EXPECT_TRUE(reported.empty());
+  {
+    // The service being down says nothing against the credentials.
+    ASSERT_TRUE(Standin->SetFault("service_down"));
+    auto session = NewSession();
+    watch(*session);
+    std::string error;
+    session->Logon(kDemoUser, kDemoPassword, error);
+    EXPECT_NE(error.find("1000"), std::string::npos);
+  }
+  EXPECT_EQ(reported, (std::vector<std::string>{kDemoUser}));
+}
+
 TEST_F(HttpMailLogon, AnswerWithoutSendUrlIsRetriedThenAccepted) {
   ASSERT_TRUE(Standin->SetFault("omit_props", {{"props", QJsonArray{"hm:sendmsg"}}}));
   auto session = NewSession();
