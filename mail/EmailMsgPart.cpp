@@ -312,7 +312,24 @@ bool TEmailMsgPart::ParseSubparts(bool full) {
     // sub-parts again. Splitting the encoded text instead would read base64
     // lines as header lines and lose them.
     TStringList decoded;
-    DecodeLines(decoder, FRawText, decoded);
+    if (FRawText.empty()) {
+      // nothing to split
+    } else if (decoder == &TQuotedPrintableDecoder::Instance()) {
+      // Quoted-printable decodes lines joined by CR LF without a final one,
+      // so every CR LF in the result separates two lines: splitting it that
+      // way keeps a trailing empty line that writing will encode again.
+      std::string bytes;
+      decoder->Decode(FRawText, bytes);
+      size_t pos = 0;
+      for (;;) {
+        size_t brk = bytes.find("\r\n", pos);
+        decoded.push_back(bytes.substr(pos, brk == std::string::npos ? brk : brk - pos));
+        if (brk == std::string::npos) break;
+        pos = brk + 2;
+      }
+    } else {
+      DecodeLines(decoder, FRawText, decoded);
+    }
     FRawText.clear();
     TLineReader reader(decoded);
     SplitIntoSubparts(reader, full);

@@ -142,7 +142,7 @@ TEST(EmailMsgPart, HeaderOfAnEncodedMultipartStaysOutsideTheEncoding) {
   std::string text =
       "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\n--B\r\n"
       "Content-Type: multipart/alternative; charset=\"x\"\r\n"
-      "Content-Transfer-Encoding: quoted-printable\r\n\r\nsoft=3D text\r\n--B--\r\n";
+      "Content-Transfer-Encoding: quoted-printable\r\n\r\nsoft=3D text\r\n\r\n--B--\r\n";
   auto msg = NewMessage(text);
   std::string once = Written(*msg, true);
   EXPECT_NE(once.find("Content-Type: multipart/alternative; charset=\"x\"\r\n"), std::string::npos)
