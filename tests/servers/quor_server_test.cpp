@@ -7,10 +7,13 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 
 #include "foundation/QuorUtil.h"
+#include "log/Log.h"
 #include "servers/QuorServer.h"
 #include "support/LoopbackClient.h"
 
@@ -360,6 +363,35 @@ TEST_F(QuorServerTest, MegabytesReachAReadingClientWhole) {
 
   // The lines of a bulk send are not logged one by one.
   EXPECT_FALSE(LogHas(FRecord, std::string(98, 'x')));
+}
+
+TEST_F(QuorServerTest, LinesNotVetoedReachTheDiagnosticFileUnderTheTranscriptName) {
+  namespace fs = std::filesystem;
+  fs::path folder = fs::temp_directory_path() / ("brelvane-srvlog-" + RandomText(8));
+  SetLogFolder(folder.string());
+  FServer->SetTranscriptFileName("TestTranscript");
+  // Sent lines stay out of the file; everything else goes in.
+  FServer->SetOnLog([](TQuorServer *, TQuorServerSpawnedSocket *, const std::string &text, uint8_t,
+                       bool) { return text.rfind("Sent: ", 0) != 0; });
+  {
+    auto client = ConnectPastBanner();
+    ASSERT_TRUE(client->Send("QUIT\r\n"));
+    EXPECT_TRUE(client->WaitClosed());
+  }
+  ASSERT_TRUE(PumpUntil([&] { return FRecord.destroyed == 1; }, 5000));
+  std::string path = CurrentLogPath();
+  CloseLogFile();
+  SetLogFolder("");
+  std::ifstream in(path, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  fs::remove_all(folder);
+  EXPECT_NE(text.find("S=TestTranscript,\"T=(1) User connected. IP = 127.0.0.1"),
+            std::string::npos);
+  EXPECT_NE(text.find("S=TestTranscript,\"T=(1) Disconnected. IP = 127.0.0.1\",D=4,E=0"),
+            std::string::npos);
+  EXPECT_NE(text.find("S=TestTranscript,\"T=(1) \",D=1,E=0"),
+            std::string::npos);  // the separator line
+  EXPECT_EQ(text.find("Sent: "), std::string::npos);
 }
 
 TEST_F(QuorServerTest, PeerResettingWhileTheServerWritesEndsTheConnectionQuietly) {
