@@ -176,6 +176,9 @@ class TQuorServerSpawnedSocket : public QObject {
   QTcpSocket *Socket() const { return FSocket.get(); }
 
  private:
+  // Writes Data in pieces, holding back while the socket has too much
+  // unsent; false when it gave up (closing, peer gone, stalled).
+  bool WriteBytes(const std::string &data);
   friend class TQuorServer;
   class TBusyGuard;
   void Start();
