@@ -10,11 +10,6 @@
 #include "servers/QuorServer.h"
 #include "sessions/BasicWebmail.h"
 
-// Supplies a session for (user id, password), both empty when the client did
-// not authenticate; none refuses. The session stays its supplier's. (The same
-// alias as the POP3 server's, so one provider serves both.)
-using TOnNeedSession =
-    std::function<TBasicWebMailSession *(const std::string &userId, const std::string &password)>;
 // Builds a session the connection owns, used when no OnNeedSession is assigned.
 using TESMTPSessionFactory = std::function<std::unique_ptr<TBasicWebMailSession>()>;
 

@@ -13,10 +13,6 @@
 #include "servers/QuorServer.h"
 #include "sessions/BasicWebmail.h"
 
-// Supplies a session for the account; none refuses the log-on. The session
-// stays its supplier's: the connection only borrows it until Logoff.
-using TOnNeedSession =
-    std::function<TBasicWebMailSession *(const std::string &userId, const std::string &password)>;
 // Builds a session the connection owns itself, used when no OnNeedSession
 // is assigned (the application installs one that makes a smart session).
 using TPop3SessionFactory = std::function<std::unique_ptr<TBasicWebMailSession>()>;

@@ -110,6 +110,13 @@ class TBasicWebMailSession {
   int FSpareSetting = 60;
 };
 
+// What both gateway servers ask for a connection's session: the account's
+// credentials, both empty when an SMTP client did not authenticate. None
+// refuses the log-on. The session stays its supplier's; the connection only
+// borrows it until Logoff.
+using TOnNeedSession =
+    std::function<TBasicWebMailSession *(const std::string &userId, const std::string &password)>;
+
 // "MSN" for user ids containing "@msn" (any case), else "Hotmail"; shared
 // with callers that know a user id but hold no session yet.
 std::string ServiceNameForUserId(const std::string &userId);
