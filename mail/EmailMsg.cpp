@@ -9,6 +9,7 @@
 
 #include "foundation/QuorUtil.h"
 #include "mail/EmailDecoders.h"
+#include "scraping/HtmlEntities.h"
 
 namespace {
 
@@ -805,34 +806,8 @@ TStringList PlainTextToHtml(const TStringList &lines) {
   html.reserve(lines.size() + 2);
   html.push_back("<html><body>");
   for (const std::string &line : lines) {
-    std::string out;
-    out.reserve(line.size() + 8);
-    for (size_t i = 0; i < line.size(); ++i) {
-      unsigned char c = (unsigned char)line[i];
-      switch (c) {
-        case '<':
-          out += "&lt;";
-          break;
-        case '>':
-          out += "&gt;";
-          break;
-        case '"':
-          out += "&quot;";
-          break;
-        case '&':
-          out += "&amp;";
-          break;
-        case ' ':
-          out += (i > 0 && line[i - 1] == ' ') ? "&nbsp;" : " ";
-          break;
-        default:
-          if (c > 126) {
-            out += "&#" + std::to_string(unsigned(c)) + ";";
-          } else {
-            out += char(c);
-          }
-      }
-    }
+    std::string out = line;
+    HtmlEscape(out);
     out += "<br>";
     html.push_back(std::move(out));
   }
