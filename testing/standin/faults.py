@@ -43,15 +43,15 @@ class FaultSwitches:
         self.lock = threading.Lock()
         self.active = {}
 
-    def set(self, name, spec=None):
+    def set(self, name, setting=None):
         if name not in KNOWN:
             raise KeyError("unknown fault %r" % name)
         with self.lock:
-            if spec is None or spec is False or (
-                    isinstance(spec, dict) and "count" in spec and int(spec["count"]) <= 0):
+            if setting is None or setting is False or (
+                    isinstance(setting, dict) and "count" in setting and int(setting["count"]) <= 0):
                 self.active.pop(name, None)
             else:
-                self.active[name] = dict(spec) if isinstance(spec, dict) else {}
+                self.active[name] = dict(setting) if isinstance(setting, dict) else {}
 
     def clear(self):
         with self.lock:
@@ -61,23 +61,23 @@ class FaultSwitches:
         """The fault's options when it applies to this request (using up one
         of its 'count'), else None."""
         with self.lock:
-            spec = self.active.get(name)
-            if spec is None:
+            setting = self.active.get(name)
+            if setting is None:
                 return None
-            methods = spec.get("methods")
+            methods = setting.get("methods")
             if methods and method.upper() not in [m.upper() for m in methods]:
                 return None
-            paths = spec.get("paths")
+            paths = setting.get("paths")
             if paths and not any(path_matches(p, path) for p in paths):
                 return None
-            if "count" in spec:
-                left = int(spec["count"]) - 1
+            if "count" in setting:
+                left = int(setting["count"]) - 1
                 if left <= 0:
                     del self.active[name]
                 else:
-                    spec["count"] = left
+                    setting["count"] = left
             # Never empty, so that a caller may test the answer for truth.
-            return dict(spec, fault=name)
+            return dict(setting, fault=name)
 
     def snapshot(self):
         with self.lock:
