@@ -225,8 +225,8 @@ def apply_orders(server, orders):
     if orders.get("forget_nonces"):
         server.digest.forget_nonces()
         server.sessions.clear()
-    for name, spec in (orders.get("faults") or {}).items():
-        server.faults.set(name, spec)
+    for name, setting in (orders.get("faults") or {}).items():
+        server.faults.set(name, setting)
     account = orders.get("add_account")
     if account:
         server.store.add_account(account["name"], account.get("password", ""),
@@ -242,8 +242,8 @@ def apply_orders(server, orders):
 
 
 def parse_fault(text):
-    name, _, spec = text.partition("=")
-    return name, (json.loads(spec) if spec else {})
+    name, _, setting = text.partition("=")
+    return name, (json.loads(setting) if setting else {})
 
 
 def main(argv=None):
@@ -261,8 +261,8 @@ def main(argv=None):
 
     switches = faults.FaultSwitches()
     for text in args.fault:
-        name, spec = parse_fault(text)
-        switches.set(name, spec)
+        name, setting = parse_fault(text)
+        switches.set(name, setting)
     server = StandinServer(mailstore.MailStore(args.accounts), switches, args.base_url,
                            args.verbose)
     if args.max_seconds > 0:
