@@ -71,14 +71,7 @@ TESMTPHotmailServerSpawnedSocket::~TESMTPHotmailServerSpawnedSocket() {
   // A message not finished with "." is never sent.
   FMessageLines.clear();
   FRecipients.clear();
-  if (FSession) {
-    try {
-      FSession->Logoff();
-    } catch (...) {
-    }
-  }
-  FSession = nullptr;
-  FOwnedSession.reset();
+  ReleaseBorrowedSession(FSession, FOwnedSession);
 }
 
 bool TESMTPHotmailServerSpawnedSocket::AllowConnection() {

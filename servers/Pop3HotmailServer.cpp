@@ -681,14 +681,7 @@ void TPop3HotmailServerSpawnedSocket::EndOfConnection() {
     }
   }
 
-  if (FSession) {
-    try {
-      FSession->Logoff();
-    } catch (...) {
-    }
-  }
-  FSession = nullptr;
-  FOwnedSession.reset();
+  ReleaseBorrowedSession(FSession, FOwnedSession);
   FMsgList.Clear();
   FDeleted.clear();
   FPassedOn.clear();

@@ -66,3 +66,15 @@ void TBasicWebMailSession::DeleteMsg(const std::string &url) {
 std::string ServiceNameForUserId(const std::string &userId) {
   return ContainsText(userId, "@msn") ? "MSN" : "Hotmail";
 }
+
+void ReleaseBorrowedSession(TBasicWebMailSession *&session,
+                            std::unique_ptr<TBasicWebMailSession> &owned) {
+  if (session) {
+    try {
+      session->Logoff();
+    } catch (...) {
+    }
+  }
+  session = nullptr;
+  owned.reset();
+}

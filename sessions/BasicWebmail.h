@@ -117,6 +117,12 @@ class TBasicWebMailSession {
 using TOnNeedSession =
     std::function<TBasicWebMailSession *(const std::string &userId, const std::string &password)>;
 
+// Ends a connection's use of its session: Logoff (the service logon stays
+// alive for the next connection; a failure there must not stop the clean-up),
+// then forgets the borrowed pointer and frees the session if it was owned.
+void ReleaseBorrowedSession(TBasicWebMailSession *&session,
+                            std::unique_ptr<TBasicWebMailSession> &owned);
+
 // "MSN" for user ids containing "@msn" (any case), else "Hotmail"; shared
 // with callers that know a user id but hold no session yet.
 std::string ServiceNameForUserId(const std::string &userId);
