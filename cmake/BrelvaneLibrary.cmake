@@ -18,13 +18,17 @@ endfunction()
 
 # One GoogleTest executable per test folder, made of its *_test.cpp files.
 function(brelvane_test_folder name)
-  cmake_parse_arguments(ARG "QT_MAIN" "" "DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "QT_MAIN;WIDGETS_MAIN" "" "DEPS;LABELS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
   if(NOT sources)
     return()
   endif()
   add_executable(${name} ${sources})
-  if(ARG_QT_MAIN)
+  if(ARG_WIDGETS_MAIN)
+    # Tests of windows run under a QApplication (offscreen in CI).
+    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/common/QtWidgetsTestMain.cpp)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} Qt6::Widgets GTest::gtest GTest::gmock)
+  elseif(ARG_QT_MAIN)
     # Tests that need an event loop run under a QCoreApplication.
     target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/common/QtTestMain.cpp)
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} Qt6::Core GTest::gtest GTest::gmock)
