@@ -3,7 +3,8 @@
 // tests/data/codecs/<codec>/<case>.in holds a body as it stands in a message
 // and <case>.expected the bytes another mail library decodes from it
 // (make_golden.py beside them). Adding a pair adds a case. On a mismatch the
-// actual output is written beside the expected file as <case>.actual.
+// actual output is written to golden-actual/<codec>/<case>.actual in the
+// working folder (the build tree when run by ctest).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -33,7 +34,11 @@ std::vector<fs::path> Cases(const char *codec) {
 void CompareWithGolden(const fs::path &input, const std::string &actual,
                        const std::string &expected) {
   if (actual == expected) return;
-  fs::path out = input;
+  // Beside the test's working folder (the build tree under ctest), never
+  // into the source tree.
+  fs::path out = fs::current_path() / "golden-actual" / input.parent_path().filename();
+  fs::create_directories(out);
+  out /= input.filename();
   out.replace_extension(".actual");
   std::ofstream(out, std::ios::binary) << actual;
   ADD_FAILURE() << input.filename() << ": decoded bytes differ; see " << out;
