@@ -356,6 +356,7 @@ void TQuorHotController::UpdateControls() {
     FRetryTimer.stop();
   }
   --FUpdateDepth;
+  if (FOptions.OnControlsUpdated) FOptions.OnControlsUpdated();
 }
 
 void TQuorHotController::LogDirEditExit() { FLog.NormaliseFolder(); }

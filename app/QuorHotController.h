@@ -27,6 +27,9 @@ struct TControllerOptions {
   TSessionPool::TFactory SessionFactory;  // empty: CreatePooledSession
   // Sees every line added to the log buffer (the headless mode prints them).
   std::function<void(const std::string &line)> OnLogLine;
+  // Told after every UpdateControls that ran, the port retries included, so
+  // a window can follow the port warnings.
+  std::function<void()> OnControlsUpdated;
 };
 
 class TQuorHotController {
