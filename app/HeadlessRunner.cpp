@@ -1,28 +1,8 @@
 #include "app/HeadlessRunner.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
-#include <QSocketNotifier>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-
-namespace {
-
-// The self-pipe: the handler only writes one byte; the loop does the work.
-int gSignalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-  const int saved = errno;
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t ignored = ::write(gSignalPipe[1], &byte, 1);
-  errno = saved;
-}
-
-}  // namespace
 
 THeadlessRunner::THeadlessRunner(TControllerOptions options) {
   options.OnLogLine = [](const std::string &line) {
@@ -46,7 +26,10 @@ void THeadlessRunner::ShowMessage(const std::string &title, const std::string &t
 }
 
 bool THeadlessRunner::Start(int argc, char **argv) {
-  InstallSignalHandlers();
+  FSignals = std::make_unique<TTerminationSignals>([this] {
+    Stop();
+    QCoreApplication::quit();
+  });
   const bool ok = FController->FormCreate(argc, argv);
   if (!ok)
     std::fprintf(stderr, "Brelvane: program folder %s cannot be written\n",
@@ -69,32 +52,4 @@ void THeadlessRunner::Drain(int limitMs) {
   while (live() && std::chrono::steady_clock::now() < until)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-void THeadlessRunner::InstallSignalHandlers() {
-  if (gSignalPipe[0] < 0) {
-    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-      std::perror("Brelvane: signal pipe");
-      return;
-    }
-  }
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  // Standard output may be a pipe whose reader goes away ("| head"); that
-  // must not end the gateway.
-  signal(SIGPIPE, SIG_IGN);
-  FSignalNotifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
-  QObject::connect(FSignalNotifier.get(), &QSocketNotifier::activated, [this] { SignalArrived(); });
-}
-
-void THeadlessRunner::SignalArrived() {
-  char bytes[16];
-  while (::read(gSignalPipe[0], bytes, sizeof bytes) > 0) {
-  }
-  Stop();
-  QCoreApplication::quit();
 }

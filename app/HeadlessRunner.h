@@ -7,9 +7,8 @@
 #include <string>
 
 #include "app/QuorHotController.h"
+#include "app/TerminationSignals.h"
 #include "sessions/Notifier.h"
-
-class QSocketNotifier;
 
 class THeadlessRunner : public TNotifier {
  public:
@@ -29,10 +28,7 @@ class THeadlessRunner : public TNotifier {
   void ShowMessage(const std::string &title, const std::string &text) override;
 
  private:
-  void InstallSignalHandlers();
-  void SignalArrived();
-
   std::unique_ptr<TQuorHotController> FController;
-  std::unique_ptr<QSocketNotifier> FSignalNotifier;
+  std::unique_ptr<TTerminationSignals> FSignals;
   bool FStopped = false;
 };

@@ -1,13 +1,18 @@
-// Program entry: parses the command line, then runs the gateway. The window
-// is not built yet, so every start runs the headless mode.
+// Program entry: parses the command line, then runs the gateway with its
+// window and tray icon, or headless (--headless, or when there is no display).
+#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "app/GuardedApplication.h"
 #include "app/HeadlessRunner.h"
+#include "app/QuorHotMainForm.h"
+#include "app/SingleInstance.h"
+#include "app/TerminationSignals.h"
 #include "foundation/QuorUtil.h"
 #include "http/Connectivity.h"
 #include "http/HttpRequest.h"
@@ -31,12 +36,61 @@ bool TakeMinimizeSwitch(int &argc, char **argv) {
   return found;
 }
 
-// The browser engine must stay off screen, off the GPU and off the network
-// beyond what the pages ask for; the caller's own settings win.
-void PrepareHeadlessEnvironment() {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+// The browser engine must stay off the GPU and off the network beyond what
+// the pages ask for; headless, it stays off screen too. The caller's own
+// settings win.
+void PrepareEnvironment(bool headless) {
+  if (headless) setenv("QT_QPA_PLATFORM", "offscreen", 0);
   setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking", 0);
   if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+}
+
+bool HasArgument(int argc, char **argv, const char *name) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], name) == 0) return true;
+  return false;
+}
+
+// A window needs somewhere to show: a display, or a platform the caller chose.
+bool DisplayAvailable() {
+  for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char *value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
+}
+
+// The window and tray. A second start on the same program folder hands over
+// to the first and ends.
+int RunWindow(TGuardedApplication<QApplication> &app, TControllerOptions options, int argc,
+              char **argv, bool minimize) {
+  app.setQuitOnLastWindowClosed(false);
+  TSingleInstance instance(GetProgramFolder());
+  switch (instance.Claim()) {
+    case TSingleInstance::siHandedOver:
+      std::fprintf(stderr, "Brelvane: already running; its window was brought forward.\n");
+      return 0;
+    case TSingleInstance::siFailed:
+      std::fprintf(stderr, "Brelvane: cannot tell whether another instance runs; going on.\n");
+      break;
+    case TSingleInstance::siFirst:
+      break;
+  }
+  int status = 0;
+  {
+    TQuorHotMainForm form(std::move(options));
+    instance.OnActivate = [&form] { form.CoolTrayIcon1Click(); };
+    TTerminationSignals stopSignals([&form] { form.EndSession(); });
+    app.SetHandler([&form](const std::string &message, bool socketError) {
+      return form.Controller().HandleUncaughtException(message, socketError);
+    });
+    if (!form.FormCreate(argc, argv, minimize)) status = 1;
+    const int loop = app.exec();
+    if (status == 0) status = loop;
+    form.FormDestroy();
+    app.SetHandler(nullptr);
+  }
+  return status;
 }
 
 }  // namespace
@@ -44,9 +98,25 @@ void PrepareHeadlessEnvironment() {
 int main(int argc, char **argv) {
   CheckDeveloperCommandLine(argc, argv);
   const bool minimize = TakeMinimizeSwitch(argc, argv);
-  PrepareHeadlessEnvironment();
+  bool headless = HasArgument(argc, argv, "--headless");
+  const bool informational = HasArgument(argc, argv, "--help") || HasArgument(argc, argv, "-h") ||
+                             HasArgument(argc, argv, "--version") || HasArgument(argc, argv, "-v");
+  if (!headless && !informational && !DisplayAvailable()) {
+    std::fprintf(stderr, "Brelvane: no display; running headless.\n");
+    headless = true;
+  }
+  PrepareEnvironment(headless || informational);
 
-  TGuardedApplication<QCoreApplication> app(argc, argv);
+  std::unique_ptr<TGuardedApplication<QCoreApplication>> coreApp;
+  std::unique_ptr<TGuardedApplication<QApplication>> windowApp;
+  if (headless || informational) {
+    coreApp = std::make_unique<TGuardedApplication<QCoreApplication>>(argc, argv);
+  } else {
+    // The browser engine shares the window system's OpenGL contexts.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    windowApp = std::make_unique<TGuardedApplication<QApplication>>(argc, argv);
+  }
+  QCoreApplication &app = *QCoreApplication::instance();
   QCoreApplication::setApplicationName("Brelvane");
   QCoreApplication::setApplicationVersion(QString::fromStdString(GetVersionText()));
 
@@ -80,14 +150,13 @@ int main(int argc, char **argv) {
   }
   InstallQtYieldHook();
 
-  if (!parser.isSet(headlessOption))
-    std::fprintf(stderr, "Brelvane: the window is not built yet; running headless.\n");
-  (void)minimize;  // nothing is shown either way
-
   TControllerOptions options;
   if (parser.isSet(listenOption)) options.ListenAddress = parser.value(listenOption).toStdString();
   int status = 0;
-  {
+  if (windowApp) {
+    status = RunWindow(*windowApp, std::move(options), argc, argv, minimize);
+  } else {
+    TGuardedApplication<QCoreApplication> &app = *coreApp;
     THeadlessRunner runner(options);
     app.SetHandler([&runner](const std::string &message, bool socketError) {
       return runner.Controller().HandleUncaughtException(message, socketError);
