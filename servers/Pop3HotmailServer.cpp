@@ -35,6 +35,7 @@ TPop3HotmailServer::TPop3HotmailServer() { SetTimeOut(kPop3TimeOutMs); }
 TPop3HotmailServer::~TPop3HotmailServer() {
   // Connections use the record in their clean-up: close them while it exists.
   SetActive(false);
+  DestroyAllConnections();
 }
 
 void TPop3HotmailServer::SetDownloadRecordPath(const std::string &path) {
@@ -70,11 +71,19 @@ TPop3HotmailServerSpawnedSocket::TPop3HotmailServerSpawnedSocket(TPop3HotmailSer
 }
 
 TPop3HotmailServerSpawnedSocket::~TPop3HotmailServerSpawnedSocket() {
+  // Normally done already, before the object was freed; this is the last
+  // resort for a connection freed without it.
   try {
     EndOfConnection();
   } catch (...) {
     // Clean-up must not throw out of a destructor; what failed was logged.
   }
+}
+
+void TPop3HotmailServerSpawnedSocket::BeforeDestroy() {
+  // Marking read and deleting wait on the service; here, unlike in the
+  // destructor, the object stays whole and counted while they do.
+  EndOfConnection();
 }
 
 TPop3HotmailServer *TPop3HotmailServerSpawnedSocket::Pop3Server() const {

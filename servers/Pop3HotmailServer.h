@@ -65,6 +65,7 @@ class TPop3HotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
   bool AllowConnection() override;
   void BannerSent() override;
   void SignOff(const std::string &text) override;
+  void BeforeDestroy() override;
 
   uint8_t State() const { return FState; }
   const std::string &UserId() const { return FUserId; }

@@ -73,6 +73,9 @@ TQuorServer::~TQuorServer() {
   FHousekeeping->stop();
   FHousekeeping->disconnect();
   SetActive(false);
+  // Connections left from an earlier deactivation (their clean-up was still
+  // running then) go now, unless a handler of theirs is still on the stack.
+  DestroyAllConnections();
   // Connections still inside a handler outlive the server; they finish on
   // their own once the handler returns.
   for (TQuorServerSpawnedSocket *c : FConnections) c->FServer = nullptr;
@@ -149,6 +152,7 @@ void TQuorServer::HousekeepingTick() {
 
 void TQuorServer::DestroyConnection(TQuorServerSpawnedSocket *connection) {
   if (FPendingFree == connection) FPendingFree = nullptr;
+  if (connection->FDestroying || !connection->FinishBeforeDestroy()) return;
   connection->FDestroying = true;
   delete connection;
 }
@@ -157,6 +161,7 @@ void TQuorServer::DestroyAllConnections() {
   std::vector<TQuorServerSpawnedSocket *> live = FConnections;
   for (TQuorServerSpawnedSocket *c : live) {
     if (std::find(FConnections.begin(), FConnections.end(), c) == FConnections.end()) continue;
+    if (c->FDestroying) continue;  // already on its way out
     if (c->FBusy > 0) {
       // Its handler is on the stack: cut the line now, free it when it returns.
       c->FForcedDestroy = true;
@@ -275,11 +280,30 @@ void TQuorServerSpawnedSocket::TryDestroy() {
   if (FBusy > 0 || FDestroying) return;  // the last handler to return reschedules
   if (FServer) {
     FServer->DestroyConnection(this);
-  } else {
+  } else if (FinishBeforeDestroy()) {
     FDestroying = true;
     delete this;
   }
 }
+
+bool TQuorServerSpawnedSocket::FinishBeforeDestroy() {
+  if (!FBeforeDestroyDone) {
+    FBeforeDestroyDone = true;
+    FIdleTimer->stop();
+    QPointer<TQuorServerSpawnedSocket> self(this);
+    {
+      TBusyGuard busy(this);
+      try {
+        BeforeDestroy();
+      } catch (...) {
+      }
+    }
+    if (!self) return false;
+  }
+  return FBusy == 0 && !FDestroying;
+}
+
+void TQuorServerSpawnedSocket::BeforeDestroy() {}
 
 bool TQuorServerSpawnedSocket::Connected() const {
   return FSocket && FSocket->state() == QAbstractSocket::ConnectedState;

@@ -85,6 +85,9 @@ class TQuorServer {
   void Log(const std::string &text, uint8_t detail, bool error);
 
  protected:
+  // Frees every connection not inside one of its handlers, after its
+  // clean-up; the others are cut off and freed once their handler returns.
+  void DestroyAllConnections();
   // The connection factory: builds the protocol's connection object for an
   // accepted socket and copies the server options it needs. Ownership of the
   // returned object passes to the server.
@@ -95,7 +98,6 @@ class TQuorServer {
   void AcceptPending();
   void HousekeepingTick();
   void DestroyConnection(TQuorServerSpawnedSocket *connection);
-  void DestroyAllConnections();
   void Unregister(TQuorServerSpawnedSocket *connection);
 
   std::unique_ptr<QTcpServer> FListener;
@@ -135,6 +137,11 @@ class TQuorServerSpawnedSocket : public QObject {
   virtual bool AllowConnection();
   virtual void BannerSent();
   virtual void SignOff(const std::string &text);
+  // The protocol's end-of-connection work (it may wait on the service with
+  // the loop running). Runs once, before the object is freed and while the
+  // object counts as busy, so that a stop or a port change arriving meanwhile
+  // waits for it instead of freeing the object under it.
+  virtual void BeforeDestroy();
 
   void SendLine(const std::string &text);
   // False (and nothing sent) when the connection is closing. The lines are
@@ -191,6 +198,8 @@ class TQuorServerSpawnedSocket : public QObject {
   void ScheduleDestroy();
   void TryDestroy();
   void ReleaseBusy();
+  // Runs BeforeDestroy once; true when the object may be freed now.
+  bool FinishBeforeDestroy();
 
   std::deque<std::string> FLineQueue;
   TLineSplitter FSplitter;
@@ -220,4 +229,5 @@ class TQuorServerSpawnedSocket : public QObject {
   bool FDestroyScheduled = false;
   bool FWriteStalled = false;   // the peer stopped taking data: no more waiting on it
   bool FForcedDestroy = false;  // the server is going away: dispatch nothing more
+  bool FBeforeDestroyDone = false;
 };

@@ -300,3 +300,47 @@ TEST_F(HeadlessGateway, StopsCleanlyWhileALogonWaitsOnTheService) {
   EXPECT_NE(ReadFile(Home / "Settings.ini").find("PopPort=" + std::to_string(Pop)),
             std::string::npos);
 }
+
+// The end-of-connection work (marking read after a QUIT) waits on the
+// service with the loop running; a stop arriving then must neither end the
+// connection twice nor free the pool under it, and the settings still go out.
+TEST_F(HeadlessGateway, StopsCleanlyWhileAConnectionsCleanUpWaitsOnTheService) {
+  TStandinProcess standin({"--fault", R"(delay={"seconds": 6, "methods": ["PROPPATCH"]})"});
+  ASSERT_TRUE(standin.Started()) << "stand-in service did not start";
+  std::ofstream(Home / "Settings.ini", std::ios::binary)
+      << "[Receiving]\r\nPopPort=" << Pop << "\r\nMarkRead=1\r\nUnReadOnly=0\r\n"
+      << "NoDuplicates=1\r\n[Sending]\r\nSmtpPort=" << Smtp << "\r\n";
+  TGateway gateway(Home, standin.Base());
+  ASSERT_TRUE(gateway.WaitStarted()) << gateway.Output;
+
+  QTcpSocket client;
+  client.connectToHost("127.0.0.1", static_cast<quint16>(Pop));
+  ASSERT_TRUE(client.waitForConnected(5000));
+  const auto answer = [&] {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!client.canReadLine() && std::chrono::steady_clock::now() < until)
+      client.waitForReadyRead(200);
+    return client.readLine().toStdString();
+  };
+  EXPECT_EQ(answer().rfind("+OK", 0), 0u);
+  client.write("USER demo@hotmail.com\r\n");
+  EXPECT_EQ(answer().rfind("+OK", 0), 0u);
+  client.write("PASS demo-pass\r\n");
+  EXPECT_EQ(answer().rfind("+OK", 0), 0u);
+  client.write("RETR 1\r\n");
+  ASSERT_EQ(answer().rfind("+OK", 0), 0u);
+  for (std::string line = answer(); !line.empty() && line != ".\r\n"; line = answer()) {
+  }
+  client.write("QUIT\r\n");
+  EXPECT_EQ(answer().rfind("+OK", 0), 0u);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (gateway.Output.find("Marking 1 messages read") == std::string::npos &&
+         std::chrono::steady_clock::now() < until)
+    gateway.Poll(200);
+  ASSERT_NE(gateway.Output.find("Marking 1 messages read"), std::string::npos) << gateway.Output;
+  const auto stopAt = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < stopAt) gateway.Poll(100);
+  EXPECT_EQ(gateway.Terminate(), 0) << gateway.Errors;
+  EXPECT_NE(gateway.Output.find("Application Closed"), std::string::npos) << gateway.Output;
+  EXPECT_NE(ReadFile(Home / "Settings.ini").find("cnonce="), std::string::npos);
+}
