@@ -26,6 +26,17 @@ KNOWN = {
                       "{\"D:getcontentlength\": \"abc\"}",
     "no_responses": "207 answers hold no D:response element",
     "empty_message": "GET of a message answers 200 with no body",
+    # The web site's own switches; they never bend HTTPMail answers.
+    "httpmail_disabled": "every HTTPMail request is answered 404; only the web site works",
+    "slow_pages": "wait 'seconds' (default 1) before answering a site page",
+    "script_navigation": "site pages carry a script that replaces the page after "
+                         "'interval_ms' (default 300), again and again while the switch lasts",
+    "no_msg_table": "site listings come without the 'MsgTable' table",
+    "site_down": "site requests are dropped unanswered, or answered 'status' with an error page",
+    "no_error_icon": "the site's wrong-password page comes without the error picture",
+    "logout_link": "the site's home page shows the sign-out link to a visitor not signed in",
+    "positional_headers": "message pages show their header table without label texts",
+    "rte_literal": "the compose page's rich-text editor takes the body as text",
 }
 
 

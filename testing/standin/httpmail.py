@@ -107,6 +107,11 @@ class HttpMailRoute:
         endpoint, rest = split_endpoint(path)
         switches = server.faults
 
+        if switches.take("httpmail_disabled", method, h.path):
+            # As if the service had withdrawn the interface: the site is all
+            # that is left.
+            h.answer(404, "Not Found", [("Content-Type", "text/plain")], b"no such resource\r\n")
+            return
         delay = switches.take("delay", method, h.path)
         if delay:
             if delay.get("where") == "body":

@@ -2,6 +2,7 @@
 kept in memory, so a test can change them freely without touching the seed."""
 
 import email.utils
+import hashlib
 import json
 import os
 import re
@@ -21,6 +22,7 @@ SPECIAL_FOLDERS = {
 }
 
 ACCOUNT_FILE = "account.json"
+DEFAULT_PAGE_SIZE = 25  # messages per page of the web site's listings
 SAFE_ID = re.compile(r"[^A-Za-z0-9._-]")
 
 
@@ -114,10 +116,11 @@ class Folder:
 
 
 class Account:
-    def __init__(self, name, password, flags=None):
+    def __init__(self, name, password, flags=None, page_size=DEFAULT_PAGE_SIZE):
         self.name = name
         self.password = password
         self.flags = dict(flags or {})
+        self.page_size = max(1, int(page_size or DEFAULT_PAGE_SIZE))
         self.folders = {n: Folder(n) for n in SPECIAL_FOLDERS}
 
     def folder(self, name):
@@ -143,9 +146,21 @@ class Account:
         folder.messages.append(msg)
         return msg
 
+    def move(self, msg, source, target):
+        """Moves one message between two folders of this account; a message
+        already gone from the source is left alone."""
+        if msg in source.messages and source is not target:
+            source.messages.remove(msg)
+            target.messages.append(msg)
+
+    def remove(self, msg, folder):
+        if msg in folder.messages:
+            folder.messages.remove(msg)
+
     def snapshot(self):
         return {
             "flags": self.flags,
+            "page_size": self.page_size,
             "folders": {n: [m.summary() for m in f.messages] for n, f in self.folders.items()},
         }
 
@@ -173,7 +188,8 @@ class MailStore:
     def _load_account(self, name, path):
         with open(os.path.join(path, ACCOUNT_FILE), encoding="utf-8") as f:
             settings = json.load(f)
-        account = Account(name.lower(), settings.get("password", ""), settings.get("flags"))
+        account = Account(name.lower(), settings.get("password", ""), settings.get("flags"),
+                          settings.get("page_size", DEFAULT_PAGE_SIZE))
         read = set(settings.get("read", []))
         for folder_name in sorted(os.listdir(path)):
             folder_path = os.path.join(path, folder_name)
@@ -186,14 +202,22 @@ class MailStore:
                     raw = f.read()
                 stem = file_name[:-4]
                 account.add(folder_name, raw, "%s/%s" % (folder_name, file_name) in read, stem)
+        for order in settings.get("generate", []):
+            folder_name = order.get("folder", "inbox")
+            msg = account.add(folder_name, generated_message(order), False, order.get("id", ""))
+            msg.read = "%s/%s" % (folder_name, msg.id) in read
+        # Generated messages take their place among the files by id, so that
+        # a listing shows them where their names put them.
+        for folder in account.folders.values():
+            folder.messages.sort(key=lambda m: m.id)
         self.accounts[account.name] = account
 
     def account(self, name):
         return self.accounts.get((name or "").lower())
 
-    def add_account(self, name, password, flags=None):
+    def add_account(self, name, password, flags=None, page_size=DEFAULT_PAGE_SIZE):
         with self.lock:
-            account = Account(name.lower(), password, flags)
+            account = Account(name.lower(), password, flags, page_size)
             self.accounts[account.name] = account
             return account
 
@@ -224,3 +248,45 @@ class MailStore:
                 "accounts": {n: a.snapshot() for n, a in self.accounts.items()},
                 "sent": list(self.sent),
             }
+
+
+def generated_bytes(seed, size):
+    """Deterministic bytes that look random (SHA-256 in counter mode), so that
+    a large attachment need not be stored and a test can make it again."""
+    out = bytearray()
+    counter = 0
+    seed_bytes = seed.encode("utf-8")
+    while len(out) < size:
+        out += hashlib.sha256(seed_bytes + counter.to_bytes(8, "big")).digest()
+        counter += 1
+    return bytes(out[:size])
+
+
+def generated_message(order):
+    """A message with a text and one generated binary attachment, from an
+    account file's "generate" entry."""
+    from email.mime.application import MIMEApplication
+    from email.mime.multipart import MIMEMultipart
+    from email.mime.text import MIMEText
+
+    # A fixed boundary keeps the size the same from one load to the next.
+    message = MIMEMultipart("mixed", boundary="=_generated_%s" % order.get("id", "part"))
+    message["From"] = order.get("from", "Generator <generator@example.com>")
+    if order.get("to"):
+        message["To"] = order["to"]
+    message["Subject"] = order.get("subject", "Generated message")
+    message["Date"] = order.get("date", "Mon, 07 Dec 2026 12:00:00 +0000")
+    message["Message-ID"] = "<%s@generated.invalid>" % order.get("id", "generated")
+    message.attach(MIMEText(order.get("text", "See the attachment.") + "\n", "plain", "us-ascii"))
+    attachment = order.get("attachment")
+    if attachment:
+        kind = attachment.get("type", "application/octet-stream").split("/", 1)
+        part = MIMEApplication(generated_bytes(attachment.get("seed", "seed"),
+                                               int(attachment.get("size", 1024))),
+                               kind[1] if len(kind) == 2 else "octet-stream")
+        part.replace_header("Content-Type", "%s; name=\"%s\"" % ("/".join(kind),
+                                                                 attachment.get("name", "data.bin")))
+        part.add_header("Content-Disposition", "attachment",
+                        filename=attachment.get("name", "data.bin"))
+        message.attach(part)
+    return message.as_bytes()

@@ -15,11 +15,13 @@ import threading
 import time
 from http import HTTPStatus
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import parse_qs, urlsplit
 
 import digest
 import faults
 import httpmail
 import mailstore
+import website
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CONTROL_PATH = "/_control"
@@ -42,9 +44,10 @@ class StandinServer(ThreadingHTTPServer):
         self.sessions = {}  # cookie value -> account name
         self.requests = []
         self.log_lock = threading.Lock()
-        # Each route answers the paths it claims; the HTTPMail half registers
-        # itself here, the web-site half does the same.
-        self.routes = [httpmail.HttpMailRoute()]
+        # Each route answers the paths it claims, the first claim winning:
+        # the HTTPMail endpoints lie under /cgi-bin/ too.
+        self.site = website.WebSiteRoute()
+        self.routes = [httpmail.HttpMailRoute(), self.site]
 
     @property
     def port(self):
@@ -197,6 +200,10 @@ class Handler(BaseHTTPRequestHandler):
 
     # ---- control endpoint ---------------------------------------------------
     def handle_control(self):
+        path = self.path.split("?", 1)[0]
+        if path == CONTROL_PATH + "/part" and self.command == "GET":
+            self.answer_part()
+            return
         if self.command == "GET":
             self.answer_json(200, self.server.state())
             return
@@ -214,6 +221,20 @@ class Handler(BaseHTTPRequestHandler):
         self.answer_json(200, {"ok": True, "faults": self.server.faults.snapshot()})
 
 
+    def answer_part(self):
+        query = parse_qs(urlsplit(self.path).query)
+        try:
+            data = website.part_bytes(self.server.store, query.get("account", [""])[0],
+                                      query.get("msg", [""])[0],
+                                      int(query.get("mimepart", ["-1"])[0]))
+        except ValueError:
+            data = None
+        if data is None:
+            self.answer_json(404, {"error": "no such part"})
+            return
+        self.answer(200, "", [("Content-Type", "application/octet-stream")], data, bend=False)
+
+
 def apply_orders(server, orders):
     if orders.get("reload") and server.store.seed_folder:
         server.store.load(server.store.seed_folder)
@@ -225,12 +246,20 @@ def apply_orders(server, orders):
     if orders.get("forget_nonces"):
         server.digest.forget_nonces()
         server.sessions.clear()
+        server.site.forget_sessions()
     for name, setting in (orders.get("faults") or {}).items():
         server.faults.set(name, setting)
     account = orders.get("add_account")
     if account:
         server.store.add_account(account["name"], account.get("password", ""),
-                                 account.get("flags"))
+                                 account.get("flags"),
+                                 account.get("page_size", mailstore.DEFAULT_PAGE_SIZE))
+    paging = orders.get("page_size")
+    if paging:
+        target = server.store.account(paging["account"])
+        if target is None:
+            raise KeyError("no account %r" % paging["account"])
+        target.page_size = max(1, int(paging["size"]))
     message = orders.get("add_message")
     if message:
         target = server.store.account(message["account"])
@@ -256,10 +285,14 @@ def main(argv=None):
                         help="stop by itself after this many seconds (0: never)")
     parser.add_argument("--fault", action="append", default=[], metavar="NAME[=JSON]",
                         help="turn a fault switch on at start (repeatable)")
+    parser.add_argument("--no-httpmail", action="store_true",
+                        help="answer every HTTPMail request 404 (only the web site works)")
     parser.add_argument("--verbose", action="store_true", help="log requests to stderr")
     args = parser.parse_args(argv)
 
     switches = faults.FaultSwitches()
+    if args.no_httpmail:
+        switches.set("httpmail_disabled", {})
     for text in args.fault:
         name, setting = parse_fault(text)
         switches.set(name, setting)
