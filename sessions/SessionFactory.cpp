@@ -1,7 +1,7 @@
 #include "sessions/SessionFactory.h"
 
-#include "sessions/HttpMailSession.h"
+#include "sessions/SmartWebmailSession.h"
 
 std::unique_ptr<TBasicWebMailSession> CreatePooledSession() {
-  return std::make_unique<THttpMailSession>();
+  return std::make_unique<TSmartWebmailSession>();
 }

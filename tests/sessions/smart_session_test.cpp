@@ -4,6 +4,7 @@
 
 #include <deque>
 
+#include "sessions/SessionFactory.h"
 #include "sessions/SmartWebmailSession.h"
 #include "sessions/WebmailScrapeSession.h"
 #include "support/FakeScraper.h"
@@ -316,6 +317,11 @@ TEST_F(SmartSessionStandinTest, AServiceErrorFallsBackAndARejectedPasswordDoesNo
   refused.Logon(kDemoUser, "not-the-password", error);
   EXPECT_EQ(error.rfind("401", 0), 0u) << error;
   EXPECT_EQ(refused.Inner(), nullptr);
+}
+
+TEST(PooledSession, IsASmartSession) {
+  auto session = CreatePooledSession();
+  EXPECT_NE(dynamic_cast<TSmartWebmailSession *>(session.get()), nullptr);
 }
 
 }  // namespace
