@@ -49,8 +49,9 @@ class Draft:
 
 
 class Session:
-    def __init__(self, account_name=""):
+    def __init__(self, account_name="", persistent=False):
         self.account = account_name
+        self.persistent = persistent  # the cookie outlives the browser
         self.a = secrets.token_hex(16)
         self.drafts = {}
 
@@ -185,9 +186,9 @@ class WebSiteRoute:
                         return value, session
         return self.new_session("")
 
-    def new_session(self, account_name):
+    def new_session(self, account_name, persistent=False):
         token = secrets.token_hex(16)
-        session = Session(account_name)
+        session = Session(account_name, persistent)
         with self.lock:
             self.sessions[token] = session
         return token, session
@@ -217,7 +218,7 @@ class WebSiteRoute:
                             sitepages.ad_page(), bend=False)
 
         token, session = self.session_of(h)
-        h.site_cookie = self.cookie_for(token)
+        h.site_cookie = self.cookie_for(token, session.persistent)
         query = parse_qs(urlsplit(h.path).query, keep_blank_values=True)
         ctx = sitepages.Context(server.base_url, session.a,
                                 hop_script=self.hop_script(h, query))
@@ -294,8 +295,8 @@ class WebSiteRoute:
         h.account_name = account.name
         # A fresh token at every logon: a cookie seen before the logon never
         # becomes a signed-in session.
-        token, session = self.new_session(account.name)
-        h.site_cookie = self.cookie_for(token, first(fields, "LoginOptions") == "1")
+        token, session = self.new_session(account.name, first(fields, "LoginOptions") == "1")
+        h.site_cookie = self.cookie_for(token, session.persistent)
         self.redirect(h, "/cgi-bin/hmhome?curmbox=%s&a=%s&fti=yes&n=%s"
                       % (INBOX_ID, session.a, fresh()))
 
