@@ -130,9 +130,13 @@ TQuorHotMainForm::TQuorHotMainForm(TControllerOptions controllerOptions, TMainFo
 
 TQuorHotMainForm::~TQuorHotMainForm() {
   FormDestroy();
+  FTerminated = true;
   if (GetNotifier() == this) SetNotifier(nullptr);
   ClearHintTimer.stop();
   if (CoolTrayIcon1) CoolTrayIcon1->hide();
+  // Taking the window down moves the focus, which finishes an edit; its
+  // handler must not reach a controller that is already gone.
+  for (QObject *child : findChildren<QObject *>()) child->disconnect(this);
   FController.reset();
 }
 
@@ -573,7 +577,7 @@ void TQuorHotMainForm::StoreControls() {
 }
 
 void TQuorHotMainForm::UpdateControls() {
-  if (FLoading > 0 || !FController->Created() || FTerminated) return;
+  if (FTerminated || FLoading > 0 || !FController->Created()) return;
   const bool popWarning = FController->PopWarning();
   const bool smtpWarning = FController->SmtpWarning();
   StoreControls();
