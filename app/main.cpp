@@ -17,6 +17,10 @@
 #include "http/Connectivity.h"
 #include "http/HttpRequest.h"
 #include "log/Log.h"
+#include "sessions/WebmailScrapeSession.h"
+#ifdef BRELVANE_HAVE_SCRAPER
+#include "scraping/HotmailScraperFactory.h"
+#endif
 
 namespace {
 
@@ -93,6 +97,25 @@ int RunWindow(TGuardedApplication<QApplication> &app, TControllerOptions options
   return status;
 }
 
+// Without window or tray: the log goes to standard output.
+template <class TApp>
+int RunHeadless(TGuardedApplication<TApp> &app, const TControllerOptions &options, int argc,
+                char **argv) {
+  int status = 0;
+  THeadlessRunner runner(options);
+  app.SetHandler([&runner](const std::string &message, bool socketError) {
+    return runner.Controller().HandleUncaughtException(message, socketError);
+  });
+  if (!runner.Start(argc, argv)) status = 1;
+  if (status == 0) status = app.exec();
+  runner.Stop();
+  // A stop that came while a connection waited on the service leaves that
+  // connection to finish once its handler returns.
+  runner.Drain(5000);
+  app.SetHandler(nullptr);
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -109,10 +132,12 @@ int main(int argc, char **argv) {
 
   std::unique_ptr<TGuardedApplication<QCoreApplication>> coreApp;
   std::unique_ptr<TGuardedApplication<QApplication>> windowApp;
-  if (headless || informational) {
+  if (informational) {
     coreApp = std::make_unique<TGuardedApplication<QCoreApplication>>(argc, argv);
   } else {
-    // The browser engine shares the window system's OpenGL contexts.
+    // Headless too: the site's pages are driven in a browser view, which
+    // needs widgets (on the offscreen platform there). The browser engine
+    // shares the window system's OpenGL contexts.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     windowApp = std::make_unique<TGuardedApplication<QApplication>>(argc, argv);
   }
@@ -149,25 +174,20 @@ int main(int argc, char **argv) {
     return 2;
   }
   InstallQtYieldHook();
+#ifdef BRELVANE_HAVE_SCRAPER
+  // Sessions that fall back to the site get a browser-backed scraper.
+  if (windowApp) SetScraperFactory([] { return CreateHotmailScraper(); });
+#endif
 
   TControllerOptions options;
   if (parser.isSet(listenOption)) options.ListenAddress = parser.value(listenOption).toStdString();
   int status = 0;
-  if (windowApp) {
+  if (windowApp && !headless) {
     status = RunWindow(*windowApp, std::move(options), argc, argv, minimize);
+  } else if (windowApp) {
+    status = RunHeadless(*windowApp, options, argc, argv);
   } else {
-    TGuardedApplication<QCoreApplication> &app = *coreApp;
-    THeadlessRunner runner(options);
-    app.SetHandler([&runner](const std::string &message, bool socketError) {
-      return runner.Controller().HandleUncaughtException(message, socketError);
-    });
-    if (!runner.Start(argc, argv)) status = 1;
-    if (status == 0) status = app.exec();
-    runner.Stop();
-    // A stop that came while a connection waited on the service leaves that
-    // connection to finish once its handler returns.
-    runner.Drain(5000);
-    app.SetHandler(nullptr);
+    status = RunHeadless(*coreApp, options, argc, argv);
   }
   LogModuleEnd();
   return status;
