@@ -11,7 +11,7 @@ import email.utils
 import html
 import mimetypes
 import re
-import time
+from datetime import datetime, timezone
 from email.mime.base import MIMEBase
 from email.mime.multipart import MIMEMultipart
 from email.mime.text import MIMEText
@@ -211,7 +211,7 @@ def build_message(sender, to, cc, subject, body, rich, literal, attachments):
     if cc.strip():
         message["Cc"] = header_value(cc.strip())
     message["Subject"] = header_value(subject)
-    message["Date"] = email.utils.formatdate(time.time(), localtime=False)
+    message["Date"] = email.utils.format_datetime(datetime.now(timezone.utc))
     message["Message-ID"] = email.utils.make_msgid(domain="site.standin.invalid")
     if "MIME-Version" not in message:
         message["MIME-Version"] = "1.0"

@@ -595,6 +595,7 @@ class SiteTest(unittest.TestCase):
         self.assertNotIn("hidden@example.com", record["data"])
         self.assertEqual(message["Subject"], "Files for you")
         self.assertEqual(message["From"], USER)
+        self.assertNotRegex(record["data"], "[^\r]\n")  # sent as it goes on the wire
         attachments = {p.get_filename(): p.get_content() for p in message.iter_attachments()}
         self.assertEqual(attachments["blob.bin"], binary)
         self.assertEqual(attachments["notes.txt"].replace("\r\n", "\n"), "line one\nline two\n")

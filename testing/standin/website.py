@@ -9,6 +9,7 @@ import threading
 import time
 from urllib.parse import parse_qs, quote, urlencode, urlsplit
 
+import mailstore
 import mimeview
 import sitepages
 from sitepages import INBOX_ID, JUNK_ID, fresh
@@ -528,8 +529,9 @@ class WebSiteRoute:
                 recipients.append(address)
         if not recipients:
             return self.redirect(h, self.compose_url(ctx, draft, "&err=rcpt"))
-        raw = mimeview.build_message(account.name, to, cc, draft.fields.get("subject", ""),
-                                     draft.body, draft.rich, draft.literal, draft.attachments)
+        raw = mailstore.to_crlf(mimeview.build_message(
+            account.name, to, cc, draft.fields.get("subject", ""), draft.body, draft.rich,
+            draft.literal, draft.attachments))
         store = h.server.store
         record = store.deliver(account.name, recipients, raw, account, draft.save_copy)
         record["via"] = "site"
