@@ -361,8 +361,7 @@ void TESMTPHotmailServerSpawnedSocket::DoHelp() {
 }
 
 void TESMTPHotmailServerSpawnedSocket::LetGoOfSession() {
-  FSession = nullptr;
-  FOwnedSession.reset();
+  ReleaseBorrowedSession(FSession, FOwnedSession);
 }
 
 std::string TESMTPHotmailServerSpawnedSocket::LogOn() {

@@ -280,10 +280,13 @@ void TPop3HotmailServerSpawnedSocket::DoPass(const std::string &arg) {
     error = "Log-on failed";
   }
   svc = ServiceName();
-  // A supplied session that is not logged on counts as free for its
-  // supplier, who may hand it to another connection at once: this one must
-  // not touch it again (its clean-up would log that connection off).
-  if (!error.empty() && !FOwnedSession) FSession = nullptr;
+  // A supplied session whose log-on failed goes back to its supplier at
+  // once, who may lend it to another connection: this one must not touch it
+  // again (its clean-up would log that connection off).
+  if (!error.empty() && !FOwnedSession) {
+    std::unique_ptr<TBasicWebMailSession> none;
+    ReleaseBorrowedSession(FSession, none);
+  }
 
   if (error.empty()) {
     Log("Successfully logged on to " + svc + " server", 5, false);

@@ -74,6 +74,7 @@ void ReleaseBorrowedSession(TBasicWebMailSession *&session,
       session->Logoff();
     } catch (...) {
     }
+    session->SetInUse(false);
   }
   session = nullptr;
   owned.reset();

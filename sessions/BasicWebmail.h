@@ -98,6 +98,11 @@ class TBasicWebMailSession {
   bool Terminating() const { return FTerminateFlag && *FTerminateFlag; }
   bool Cancelling() const { return FCancelFlag && *FCancelFlag; }
   TMutexCriticalSection &Lock() { return FLock; }
+  // Lent to a connection: set by the supplier when it hands the session out,
+  // cleared by ReleaseBorrowedSession. LoggedOn alone cannot say this, since
+  // a log-on waits on the service with the loop running before it is set.
+  bool InUse() const { return FInUse; }
+  void SetInUse(bool value) { FInUse = value; }
 
  protected:
   TMutexCriticalSection FLock;
@@ -108,6 +113,7 @@ class TBasicWebMailSession {
   bool FLoggedOn = false;
   int FMaxLogonAttempts = 10;
   int FSpareSetting = 60;
+  bool FInUse = false;
 };
 
 // What both gateway servers ask for a connection's session: the account's
@@ -119,7 +125,8 @@ using TOnNeedSession =
 
 // Ends a connection's use of its session: Logoff (the service logon stays
 // alive for the next connection; a failure there must not stop the clean-up),
-// then forgets the borrowed pointer and frees the session if it was owned.
+// gives it back to its supplier, then forgets the borrowed pointer and frees
+// the session if it was owned.
 void ReleaseBorrowedSession(TBasicWebMailSession *&session,
                             std::unique_ptr<TBasicWebMailSession> &owned);
 

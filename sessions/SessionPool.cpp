@@ -40,6 +40,15 @@ TBasicWebMailSession *TSessionPool::NewSession(const std::string &userId,
   return FSessions.back().get();
 }
 
+TBasicWebMailSession *TSessionPool::Lend(TBasicWebMailSession *session) {
+  if (session) session->SetInUse(true);
+  return session;
+}
+
+bool TSessionPool::Idle(TBasicWebMailSession *session) {
+  return !session->InUse() && !session->LoggedOn();
+}
+
 TBasicWebMailSession *TSessionPool::NeedSession(const std::string &userId,
                                                 const std::string &password) {
   if (!userId.empty() && !password.empty()) {
@@ -49,18 +58,34 @@ TBasicWebMailSession *TSessionPool::NeedSession(const std::string &userId,
           "User id \"" + userId + "\" has no domain; the service's default mail domain is assumed",
           9, false);
     for (const auto &session : FSessions)
-      if (!session->LoggedOn() && SameText(session->GetUserId(), userId) &&
+      if (Idle(session.get()) && SameText(session->GetUserId(), userId) &&
           session->GetPassword() == password)
-        return session.get();
-    return NewSession(userId, password);
+        return Lend(session.get());
+    return Lend(NewSession(userId, password));
   }
 
   // No credentials: an SMTP client that did not authenticate. Prefer a
   // session whose service logon is still alive, so the send needs no logon.
+  // Asking the service runs the loop, so the session is lent while it is
+  // asked, and the list is walked by index (it may grow meanwhile).
+  for (size_t i = 0; i < FSessions.size(); ++i) {
+    TBasicWebMailSession *session = FSessions[i].get();
+    if (!Idle(session)) continue;
+    Lend(session);
+    bool alive = false;
+    try {
+      alive = session->CheckLoggedOn();
+    } catch (...) {
+    }
+    if (alive) return session;
+    session->SetInUse(false);
+  }
+  // Only the remembered account stands in for the sender: a session whose
+  // log-on was refused (or never made) must not send in its place.
+  if (!HasRememberedAccount()) return nullptr;
   for (const auto &session : FSessions)
-    if (!session->LoggedOn() && session->CheckLoggedOn()) return session.get();
-  for (const auto &session : FSessions)
-    if (!session->LoggedOn()) return session.get();
-  if (HasRememberedAccount()) return NewSession(FRememberedUserId, FRememberedPassword);
-  return nullptr;
+    if (Idle(session.get()) && SameText(session->GetUserId(), FRememberedUserId) &&
+        session->GetPassword() == FRememberedPassword)
+      return Lend(session.get());
+  return Lend(NewSession(FRememberedUserId, FRememberedPassword));
 }

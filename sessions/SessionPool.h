@@ -21,8 +21,9 @@ class TSessionPool {
   TSessionPool &operator=(const TSessionPool &) = delete;
 
   // The servers' OnNeedSession handler. The session stays the pool's; the
-  // connection borrows it between Logon and Logoff. Null when there is none
-  // to give.
+  // connection borrows it from this call until ReleaseBorrowedSession gives
+  // it back, and nobody else gets it meanwhile. Null when there is none to
+  // give.
   TBasicWebMailSession *NeedSession(const std::string &userId, const std::string &password);
 
   // Every pooled session's log lines lead here.
@@ -46,6 +47,8 @@ class TSessionPool {
 
  private:
   TBasicWebMailSession *NewSession(const std::string &userId, const std::string &password);
+  static TBasicWebMailSession *Lend(TBasicWebMailSession *session);
+  static bool Idle(TBasicWebMailSession *session);
 
   TFactory FFactory;
   std::vector<std::unique_ptr<TBasicWebMailSession>> FSessions;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "foundation/QuorUtil.h"
@@ -16,6 +17,9 @@ class TFakeSession : public TBasicWebMailSession {
  public:
   std::string UserId, Password;
   bool ServiceLogonAlive = false;  // what CheckLoggedOn reports
+  // Runs inside DoLogon, where a real session waits on the service with the
+  // loop running and other connections' requests come in.
+  std::function<void()> DuringLogon;
 
   std::string GetUserId() override { return UserId; }
   void SetUserId(const std::string &userId) override { UserId = userId; }
@@ -23,6 +27,7 @@ class TFakeSession : public TBasicWebMailSession {
   void SetPassword(const std::string &password) override { Password = password; }
   void DoLogon(const std::string &userId, const std::string &password,
                std::string &error) override {
+    if (DuringLogon) DuringLogon();
     if (password == "wrong") {
       error = "401 Bad Password";
       return;
@@ -54,6 +59,12 @@ TBasicWebMailSession *Borrow(TSessionPool &pool, const std::string &user, const 
   return session;
 }
 
+// Give back as a connection does at its end.
+void GiveBack(TBasicWebMailSession *session) {
+  std::unique_ptr<TBasicWebMailSession> none;
+  ReleaseBorrowedSession(session, none);
+}
+
 }  // namespace
 
 TEST(SessionPool, ConcurrentConnectionsForOneAccountGetOwnSessionsAndTheFirstIsReused) {
@@ -63,8 +74,8 @@ TEST(SessionPool, ConcurrentConnectionsForOneAccountGetOwnSessionsAndTheFirstIsR
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   EXPECT_NE(first, second);
-  second->Logoff();
-  first->Logoff();
+  GiveBack(second);
+  GiveBack(first);
   EXPECT_EQ(pool.NeedSession("a@hotmail.com", "pw"), first);
   // While the first is busy again, the second one (idle) is found rather
   // than a third being made.
@@ -78,7 +89,9 @@ TEST(SessionPool, UserIdMatchesWithoutCaseButPasswordExactly) {
   TSessionPool pool(FakeFactory());
   TBasicWebMailSession *session = pool.NeedSession("User@Hotmail.com", "Secret");
   ASSERT_NE(session, nullptr);
+  GiveBack(session);
   EXPECT_EQ(pool.NeedSession("user@HOTMAIL.com", "Secret"), session);
+  GiveBack(session);
   TBasicWebMailSession *other = pool.NeedSession("user@hotmail.com", "secret");
   EXPECT_NE(other, session);
   EXPECT_EQ(other->GetPassword(), "secret");
@@ -108,28 +121,61 @@ TEST(SessionPool, UnauthenticatedRequestsUseLiveIdleSessionsThenTheRememberedAcc
   EXPECT_EQ(pool.NeedSession("x@hotmail.com", ""), nullptr);
   EXPECT_EQ(pool.Count(), 0);
 
-  // A never-logged-on idle session comes first in the pool, then the POP3
-  // connection's session that did log on.
-  TBasicWebMailSession *stale = pool.NeedSession("old@hotmail.com", "pw");
   TBasicWebMailSession *pop = Borrow(pool, "pop@hotmail.com", "pw");
   ASSERT_NE(pop, nullptr);
   EXPECT_EQ(pool.RememberedUserId(), "pop@hotmail.com");
   EXPECT_EQ(pool.RememberedPassword(), "pw");
-  // Still in use by the POP3 connection: the idle one is all there is.
-  EXPECT_EQ(pool.NeedSession("", ""), stale);
-  pop->Logoff();
-  EXPECT_EQ(pool.NeedSession("", ""), pop);
-
-  // Every session busy: a new one on the remembered account.
-  std::string error;
-  stale->Logon("old@hotmail.com", "pw", error);
-  pop->Logon("pop@hotmail.com", "pw", error);
+  // Still lent to the POP3 connection: a session of its own on the
+  // remembered account.
   TBasicWebMailSession *fresh = pool.NeedSession("", "");
   ASSERT_NE(fresh, nullptr);
-  EXPECT_NE(fresh, stale);
   EXPECT_NE(fresh, pop);
   EXPECT_EQ(fresh->GetUserId(), "pop@hotmail.com");
   EXPECT_EQ(fresh->GetPassword(), "pw");
+  GiveBack(fresh);
+  GiveBack(pop);
+  // Both idle now; the one whose service logon is alive comes first.
+  EXPECT_EQ(pool.NeedSession("", ""), pop);
+  EXPECT_EQ(pool.NeedSession("", ""), fresh);
+  EXPECT_EQ(pool.Count(), 2);
+}
+
+TEST(SessionPool, ASessionIsLentToOneConnectionFromHandOutUntilGivenBack) {
+  TSessionPool pool(FakeFactory());
+  TBasicWebMailSession *first = pool.NeedSession("a@hotmail.com", "pw");
+  ASSERT_NE(first, nullptr);
+  // A second connection for the account asks while the first one's log-on
+  // still waits on the service (LoggedOn not yet set).
+  TBasicWebMailSession *second = nullptr;
+  static_cast<TFakeSession *>(first)->DuringLogon = [&] {
+    second = pool.NeedSession("a@hotmail.com", "pw");
+  };
+  std::string error;
+  first->Logon("a@hotmail.com", "pw", error);
+  ASSERT_TRUE(error.empty());
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(second, first);
+  // Nor may an unauthenticated sender get either of them meanwhile.
+  TBasicWebMailSession *sender = pool.NeedSession("", "");
+  EXPECT_NE(sender, first);
+  EXPECT_NE(sender, second);
+  // Given back, a session is lent again.
+  GiveBack(first);
+  EXPECT_EQ(pool.NeedSession("a@hotmail.com", "pw"), first);
+}
+
+TEST(SessionPool, ASessionWhoseLogonFailedIsNotLentToAnUnauthenticatedSender) {
+  TSessionPool pool(FakeFactory());
+  pool.SetRememberedAccount("good@hotmail.com", "right");
+  TBasicWebMailSession *refused = Borrow(pool, "bad@hotmail.com", "wrong");
+  ASSERT_NE(refused, nullptr);
+  EXPECT_FALSE(refused->LoggedOn());
+  GiveBack(refused);
+  TBasicWebMailSession *sender = pool.NeedSession("", "");
+  ASSERT_NE(sender, nullptr);
+  EXPECT_NE(sender, refused);
+  EXPECT_EQ(sender->GetUserId(), "good@hotmail.com");
+  EXPECT_EQ(sender->GetPassword(), "right");
 }
 
 TEST(SessionPool, RejectedLogonIsNotRememberedAndRememberedAccountNeedsBothParts) {
