@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QTabWidget>
 #include <cstdio>
@@ -23,12 +24,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int FreePort() {
+// Preferred when it is free, else any free port.
+int FreePort(int preferred) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in where{};
   where.sin_family = AF_INET;
   where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr *>(&where), sizeof where);
+  where.sin_port = htons(uint16_t(preferred));
+  if (::bind(fd, reinterpret_cast<sockaddr *>(&where), sizeof where) != 0) {
+    where.sin_port = 0;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&where), sizeof where);
+  }
   socklen_t length = sizeof where;
   ::getsockname(fd, reinterpret_cast<sockaddr *>(&where), &length);
   ::close(fd);
@@ -75,10 +81,11 @@ int main(int argc, char **argv) {
   SetServiceBaseOverride(standin.Base());
   const fs::path home = fs::temp_directory_path() / ("brelvane-shots-" + RandomText(8));
   fs::create_directories(home);
-  // Pictures show the ports a user would normally see.
+  // Pictures show the ports an unprivileged first run settles on, when free.
   std::ofstream(home / "Settings.ini", std::ios::binary)
-      << "[Receiving]\r\nPopPort=" << FreePort() << "\r\n[Sending]\r\nSmtpPort=" << FreePort()
-      << "\r\n[Log]\r\nSaveLogs=1\r\n";
+      << "[Receiving]\r\nPopPort=" << FreePort(1110)
+      << "\r\n[Sending]\r\nSmtpPort=" << FreePort(1025)
+      << "\r\n[Application]\r\nCloseToTray=1\r\n[Log]\r\nSaveLogs=1\r\nLogDays=3\r\n";
 
   bool ok = true;
   {
@@ -107,7 +114,21 @@ int main(int argc, char **argv) {
 
     form.PageControl1->setCurrentWidget(form.TestAccountTab);
     form.CheckAccountButton->click();
-    ok &= Save(notifier.Last, out / "account-test-result.png");
+    // The box over the window, framed, as the user sees it.
+    QPixmap result = form.grab();
+    if (!notifier.Last.isNull()) {
+      QPainter painter(&result);
+      painter.fillRect(result.rect(), QColor(0, 0, 0, 60));
+      const QRect box(QPoint((result.width() - notifier.Last.width()) / 2,
+                             (result.height() - notifier.Last.height()) / 2),
+                      notifier.Last.size());
+      painter.drawPixmap(box.topLeft(), notifier.Last);
+      painter.setPen(QColor(0x55, 0x55, 0x55));
+      painter.drawRect(box.adjusted(-1, -1, 0, 0));
+    } else {
+      result = QPixmap();
+    }
+    ok &= Save(result, out / "account-test-result.png");
     form.PageControl1->setCurrentWidget(form.LogTab);
     QCoreApplication::processEvents();
     ok &= Save(form.grab(), out / "log-after-test.png");
