@@ -38,6 +38,7 @@
 namespace {
 
 constexpr int kClearHintIntervalMs = 500;
+constexpr int kInactiveHintPauseMs = 750;
 constexpr int kLogMemoMaxLines = 50000;
 const char *const kTagline = "your webmail in your mail program";
 const char *const kTrayHint = "Brelvane by Mirandel";
@@ -120,6 +121,9 @@ TQuorHotMainForm::TQuorHotMainForm(TControllerOptions controllerOptions, TMainFo
   BuildShortcuts();
   ClearHintTimer.setInterval(kClearHintIntervalMs);
   connect(&ClearHintTimer, &QTimer::timeout, this, [this] { ClearHintTimerTimer(); });
+  HintPauseTimer.setSingleShot(true);
+  HintPauseTimer.setInterval(kInactiveHintPauseMs);
+  connect(&HintPauseTimer, &QTimer::timeout, this, [this] { ShowHint(FPendingHint); });
   if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
     connect(app, &QGuiApplication::commitDataRequest, this, [this] { EndSession(); });
   }
@@ -688,7 +692,14 @@ bool TQuorHotMainForm::eventFilter(QObject *watched, QEvent *event) {
 bool TQuorHotMainForm::event(QEvent *event) {
   if (event->type() == QEvent::StatusTip) {
     const QString tip = static_cast<QStatusTipEvent *>(event)->tip();
-    if (!tip.isEmpty()) ShowHint(tip);
+    if (tip.isEmpty()) return true;
+    if (isActiveWindow()) {
+      HintPauseTimer.stop();
+      ShowHint(tip);
+    } else {
+      FPendingHint = tip;
+      HintPauseTimer.start();
+    }
     return true;
   }
   return QWidget::event(event);

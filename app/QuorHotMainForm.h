@@ -128,6 +128,8 @@ class TQuorHotMainForm : public QWidget, public TNotifier {
   QMenu *TrayIconPopupMenu = nullptr;
   QAction *AutoStart1 = nullptr, *ClosetoTray1 = nullptr, *Exit1 = nullptr, *Resore1 = nullptr;
   QTimer ClearHintTimer;
+  // Hints follow the mouse at once in the active window, after a pause otherwise.
+  QTimer HintPauseTimer;
 
  protected:
   void closeEvent(QCloseEvent *event) override;
@@ -160,6 +162,7 @@ class TQuorHotMainForm : public QWidget, public TNotifier {
   std::string FLastCheckMessage;
   QString FDefaultHint;
   QString FShownHint;
+  QString FPendingHint;
   QPointer<QDialog> FHelpWindow;
   QTextBrowser *FHelpBrowser = nullptr;
   int FDesignHeight = 0;

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusTipEvent>
@@ -112,8 +113,7 @@ TEST_F(WindowTest, RetryTimerOpeningARefusedPortHidesTheWarning) {
   EXPECT_FALSE(Form->PopWarningLabel->isHidden());
   taken.reset();
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!Form->PopWarningLabel->isHidden() && std::chrono::steady_clock::now() < until)
-    Pump(100);
+  while (!Form->PopWarningLabel->isHidden() && std::chrono::steady_clock::now() < until) Pump(100);
   EXPECT_TRUE(Form->PopWarningLabel->isHidden());
   EXPECT_TRUE(Listening(Pop));
 }
@@ -211,7 +211,9 @@ TEST_F(WindowTest, LogTabShowsLiveLinesAndDoubleClickOpensAReadOnlyCopy) {
     EXPECT_EQ(modal->windowTitle(), "View Text");
     static_cast<QDialog *>(modal)->reject();
   });
-  Form->LogMemoDblClick();
+  QMouseEvent doubleClick(QEvent::MouseButtonDblClick, QPointF(10, 10), QPointF(10, 10),
+                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(Form->LogMemo->viewport(), &doubleClick);
   EXPECT_EQ(copied, Form->LogMemo->toPlainText());
   EXPECT_TRUE(readOnly);
 }
@@ -253,6 +255,11 @@ TEST_F(WindowTest, HintPaneShowsTheLongTextOfTheControlUnderTheMouse) {
   Create();
   QStatusTipEvent tip(Form->BulkMailCheckBox->statusTip());
   QCoreApplication::sendEvent(Form->BulkMailCheckBox, &tip);
+  // The offscreen window is not the active one: the hint comes after a pause.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!Form->HintPaneText().startsWith("Also download") &&
+         std::chrono::steady_clock::now() < until)
+    Pump(50);
   EXPECT_EQ(Form->HintPaneText().toStdString(),
             HintPaneText(Form->BulkMailCheckBox->statusTip().toStdString()));
   EXPECT_FALSE(Form->HintPaneText().contains('|'));
