@@ -374,6 +374,8 @@ TBrowserElement TBrowserControl::Document() {
   // Chromium's own page about an address it could not reach is no document
   // of the site.
   if (FErrorPage) return {};
+  // Nothing asked for yet: the engine's empty start page is no document.
+  if (FPage->url().isEmpty()) return {};
   try {
     return ElementFrom(Call("document", "[]"));
   } catch (const EBrowserError &) {

@@ -453,15 +453,25 @@ void THotmailScraper::Login(const std::string &user, const std::string &password
       if (FBrowser->LocationUrl().find("curmbox=") == std::string::npos &&
           !PatternSearch("icon_err", BodyHtml(), kAnyCaseLazy).empty()) {
         error = "401 - Userid or password rejected.";
+        Forget();
         return;
       }
       VerifyLoggedIn(error);
+      if (!error.empty()) Forget();
       return;
     } catch (const std::exception &e) {
       error = "Unexpected problem logging in: " + Message(e);
+      Forget();
       return;
     }
   }
+}
+
+// Only a logon that got all the way through is remembered: the session
+// takes these as the account it is signed in to.
+void THotmailScraper::Forget() {
+  FUserName.clear();
+  FPassword.clear();
 }
 
 void THotmailScraper::VerifyLoggedIn(std::string &error) {
@@ -814,6 +824,9 @@ bool THotmailScraper::DownloadAttachments(const TBrowserElement &table, TEmailMs
       FBrowser->Navigate(address);
       std::string bytes;
       if (FetchUrl(download, cookies, bytes)) {
+        // The body's two forms are made before the message turns multipart,
+        // so that they stay two parts the message model can find again.
+        message.EnsureAlternatives();
         TEmailMsgPart *part = message.AddAttachment({});
         const std::string fileName = name.empty() ? "Unnamed Attachment" : name;
         const std::string type = ContentTypeOf(fileName);
@@ -887,7 +900,12 @@ bool THotmailScraper::ReadHeaderTable(const TBrowserElement &table, TEmailMsg &m
     for (const THeaderEdit &edit : edits) {
       std::string value = edit.Value;
       TDateTime when = 0;
-      if (edit.IsDate && ParseLooseDate(value, when))
+      double zone = LocalZoneOffset();
+      // A date the page shows with its zone keeps that zone; the loose
+      // reading alone would move it into the local one.
+      if (edit.IsDate && !(ParseRfc822Date(value, when, zone) & rd_Problem))
+        value = FormatRfc822Date(zone, when);
+      else if (edit.IsDate && ParseLooseDate(value, when))
         value = FormatRfc822Date(LocalZoneOffset(), when);
       message.Header()->SetField(edit.Field, value);
     }

@@ -111,6 +111,7 @@ class THotmailScraper : public TSiteScraper {
 
  private:
   void Log(const std::string &text, uint8_t detail, bool error);
+  void Forget();
   // Pumps the event loop for about Ms milliseconds.
   void Pause(int ms);
   std::string BodyHtml();
