@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -101,10 +102,11 @@ class WindowTest : public ::testing::Test {
   // Builds and starts the window; the settings file is written first unless
   // the test did.
   void Create(bool trayAvailable = true, bool minimize = false) {
-    if (!fs::exists(Home / "Settings.ini")) WriteSettings();
+    if (!fs::exists(Home / "Settings.ini") && !FirstRun) WriteSettings();
     TControllerOptions controller;
     controller.ProgramFolder = Home.string();
     controller.ListenAddress = "127.0.0.1";
+    if (Adjust) Adjust(controller);
     TMainFormOptions options;
     options.TrayAvailable = trayAvailable;
     options.AutoStartFolder = (Home / "autostart").string();
@@ -124,6 +126,8 @@ class WindowTest : public ::testing::Test {
   int Pop = 0;
   int Smtp = 0;
   int QuitCalls = 0;
+  bool FirstRun = false;  // start without a settings file
+  std::function<void(TControllerOptions &)> Adjust;
   TRecordingNotifier Notifier;
   std::unique_ptr<TQuorHotMainForm> Form;
 };

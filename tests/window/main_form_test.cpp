@@ -218,6 +218,35 @@ TEST_F(WindowTest, LogTabShowsLiveLinesAndDoubleClickOpensAReadOnlyCopy) {
   EXPECT_TRUE(readOnly);
 }
 
+TEST_F(WindowTest, FirstRunShowsTheProbedPortsInTheFields) {
+  FirstRun = true;
+  TPortBlocker taken;
+  Adjust = [&](TControllerOptions &options) {
+    options.PopProbeStart = taken.Port;  // taken: the probe goes on 100 further
+    options.SmtpProbeStart = Smtp;
+  };
+  Create();
+  const int probed = Form->Controller().PopServer().Port();
+  EXPECT_EQ(probed, taken.Port + 100);
+  EXPECT_EQ(Form->PopPortMaskEdit->text().toInt(), probed);
+  EXPECT_EQ(Form->SmtpPortMaskEdit->text().toInt(), Smtp);
+  EXPECT_TRUE(Form->PopWarningLabel->isHidden());
+}
+
+TEST_F(WindowTest, LogTabStartsAfreshWhenANewDaysFlushEmptiedTheBuffer) {
+  // The clock outlives the test body: the window is shut down afterwards.
+  auto now =
+      std::make_shared<std::chrono::system_clock::time_point>(std::chrono::system_clock::now());
+  Adjust = [now](TControllerOptions &options) { options.Clock = [now] { return *now; }; };
+  Create();
+  Form->Controller().AddLogLine("yesterday's line");
+  *now += std::chrono::hours(25);
+  Form->Controller().DeleteLogsTimerTimer();
+  Form->Controller().AddLogLine("today's line");
+  EXPECT_EQ(Form->LogMemo->toPlainText(), "today's line");
+  EXPECT_EQ(Form->Controller().Log().Buffer().size(), 1u);
+}
+
 TEST_F(WindowTest, SaveLogsShowsAndHidesTheFolderPanel) {
   Create();
   EXPECT_TRUE(Form->LogPanel->isHidden());
@@ -304,6 +333,9 @@ TEST_F(WindowTest, HelpTabGivesTheSetUpWithBothLivePorts) {
   EXPECT_TRUE(text.contains(QString::number(Pop)));
   EXPECT_TRUE(text.contains(QString::number(Smtp)));
   EXPECT_FALSE(text.contains("%POPPORT%"));
+  // Its links lead to the other tabs.
+  emit Form->HelpLabel->linkActivated("tab:Log");
+  EXPECT_EQ(Form->PageControl1->currentWidget(), Form->LogTab);
 }
 
 TEST_F(WindowTest, CaptionCarriesTheVersion) {
