@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/AppIcon.h"
 #include "app/QuorHotMainForm.h"
 #include "common/StandinProcess.h"
 #include "foundation/QuorUtil.h"
@@ -87,7 +88,8 @@ int main(int argc, char **argv) {
       << "\r\n[Sending]\r\nSmtpPort=" << FreePort(1025)
       << "\r\n[Application]\r\nCloseToTray=1\r\n[Log]\r\nSaveLogs=1\r\nLogDays=3\r\n";
 
-  bool ok = true;
+  bool ok =
+      Save(BrelvaneSplashPixmap(QString::fromStdString(GetVersionText())), out / "splash.png");
   {
     TControllerOptions controller;
     controller.ProgramFolder = home.string();
