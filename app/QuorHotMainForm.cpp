@@ -419,8 +419,8 @@ void TQuorHotMainForm::BuildTray() {
   TrayIconPopupMenu->addSeparator();
   Exit1 = TrayIconPopupMenu->addAction("&EXIT Brelvane");
   Resore1 = TrayIconPopupMenu->addAction("&Show");
-  // The check marks are set by the handlers; a click must not flip them
-  // before the handler has looked.
+  // Qt flips a checkable action's mark before "triggered"; Auto Start's
+  // mark is then redrawn from the entry itself, whatever the click did.
   connect(AutoStart1, &QAction::triggered, this, [this] { AutoStart1Click(); });
   connect(ClosetoTray1, &QAction::triggered, this, [this] { ClosetoTray1Click(); });
   connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
@@ -469,7 +469,6 @@ bool TQuorHotMainForm::FormCreate(int argc, char **argv, bool minimize) {
   if (tray) CoolTrayIcon1->show();
   minimize = minimize || FController->Minimized();
   if (minimize && !tray) {
-    FTrayNoticeLogged = true;
     FController->AddLogLine("No system tray on this desktop: the window stays open");
   }
   if (!minimize || !tray) show();

@@ -171,5 +171,4 @@ class TQuorHotMainForm : public QWidget, public TNotifier {
   bool FTerminated = false;
   bool FChecking = false;
   bool FStopCheck = false;  // the account test's terminate flag
-  bool FTrayNoticeLogged = false;
 };
