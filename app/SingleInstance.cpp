@@ -68,6 +68,10 @@ TSingleInstance::TOutcome TSingleInstance::Claim() {
   return siFirst;
 }
 
+QString TSingleInstance::FullServerName() const {
+  return FServer ? FServer->fullServerName() : QString();
+}
+
 void TSingleInstance::Accept() {
   while (QLocalSocket *socket = FServer->nextPendingConnection()) {
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);

@@ -26,6 +26,8 @@ class TSingleInstance : public QObject {
   std::function<void()> OnActivate;
 
   const QString &ServerName() const { return FName; }
+  // The socket file listened on; empty unless Claim gave siFirst.
+  QString FullServerName() const;
   static QString NameFor(const std::string &programFolder);
 
  private:

@@ -125,6 +125,7 @@ TEST(SingleInstance, SocketLeftByACrashDoesNotBlock) {
 
   TSingleInstance next(folder);
   EXPECT_EQ(next.Claim(), TSingleInstance::siFirst);
+  EXPECT_EQ(next.FullServerName().toStdString(), path) << "the very file the crash left";
   QLocalSocket probe;
   probe.connectToServer(name);
   EXPECT_TRUE(probe.waitForConnected(2000)) << "the new instance listens in its place";
