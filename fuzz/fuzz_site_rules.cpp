@@ -42,7 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   THeaderEdits edits;
   HeaderFromLabelledRows(rows, edits);
   edits.clear();
-  if (HeaderFromPositions(rows, edits) && edits.empty()) std::abort();
+  HeaderFromPositions(rows, edits);
+  for (const THeaderEdit &edit : edits)
+    if (edit.Field.empty() || edit.Value.size() > input.size()) std::abort();
 
   ComposeAddressBeside(input);
   RichBodyShowsFormatting(input, parts);
