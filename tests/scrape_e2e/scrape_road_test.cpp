@@ -210,6 +210,27 @@ print(ids[2])
   for (const auto &[id, read] : expected) EXPECT_EQ(after.count(id), 1u) << id;
 }
 
+// A password the site refuses ends the log-on after one try; HTTPMail
+// being gone is not the mail program's business.
+TEST_F(ScrapeRoad, APasswordTheSiteRefusesIsTriedOnce) {
+  const std::string script = R"PY(
+import poplib, sys
+p = poplib.POP3("127.0.0.1", int(sys.argv[1]), timeout=200)
+p.user(sys.argv[2])
+try:
+    p.pass_("not-the-password")
+    print("accepted")
+except poplib.error_proto as e:
+    print(e.args[0].decode("latin-1"))
+)PY";
+  const TRun run =
+      RunClient("python3", {"-c", QString::fromStdString(script), QString::number(Pop), kSiteUser},
+                "", kClientLimitMs);
+  ASSERT_EQ(run.Exit, 0) << run.Output;
+  EXPECT_EQ(run.Output.rfind("-ERR Hotmail rejected password", 0), 0u) << run.Output;
+  EXPECT_EQ(Standin->RequestsTo("POST", "/cgi-bin/dologin").size(), 1) << Gateway->Output;
+}
+
 TEST_F(ScrapeRoad, MsmtpAndSwaksSendWithAttachmentsThroughTheSite) {
   // A binary attachment with every byte value, and blind copies from the
   // envelope.
