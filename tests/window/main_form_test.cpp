@@ -15,6 +15,7 @@
 #include <QTcpSocket>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QtTest/QTest>
 #include <optional>
 
 #include "WindowFixture.h"
@@ -344,18 +345,30 @@ TEST_F(WindowTest, CaptionCarriesTheVersion) {
       QString::fromStdString("Brelvane " + GetVersionText() + " - ")));
 }
 
-TEST_F(WindowTest, DeveloperKeyEnablesTranscriptsAndCtrlLTestsTheRememberedAccount) {
+TEST_F(WindowTest, KeyChordsReachTheirCommands) {
   Create();
+  Form->activateWindow();
+  QApplication::setActiveWindow(Form.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get(), 5000));
   const bool was = IsDeveloperMode();
-  Form->DeveloperCheckKey();  // not in developer mode: nothing happens
-  EXPECT_TRUE(Notifier.Texts.empty() || was);
-  Form->DeveloperModeKey();
+  SetDeveloperMode(false);
+
+  Form->PageControl1->setCurrentWidget(Form->SendingTab);
+  QTest::keyClick(Form.get(), Qt::Key_F1);
+  ASSERT_NE(Form->HelpWindow(), nullptr);
+  EXPECT_TRUE(Form->HelpWindow()->isVisible());
+  Form->HelpWindow()->hide();
+  QApplication::setActiveWindow(Form.get());
+
+  QTest::keyClick(Form.get(), Qt::Key_L, Qt::ControlModifier);
+  EXPECT_TRUE(Form->UserIdEdit->text().isEmpty()) << "Ctrl+L does nothing outside developer mode";
+  QTest::keyClick(Form.get(), Qt::Key_D, Qt::ControlModifier | Qt::AltModifier);
   EXPECT_TRUE(IsDeveloperMode());
   EXPECT_TRUE(Notifier.Saw("Full transcripts enabled."));
-  Form->Controller().Pool().SetRememberedAccount("nobody", "pw");
-  Form->DeveloperCheckKey();
-  EXPECT_EQ(Form->UserIdEdit->text(), "nobody");
-  EXPECT_TRUE(Notifier.Saw("Please enter full email address."));
+  Form->Controller().Pool().SetRememberedAccount("someone", "pw");
+  QTest::keyClick(Form.get(), Qt::Key_L, Qt::ControlModifier);
+  EXPECT_EQ(Form->UserIdEdit->text(), "someone");
+  EXPECT_TRUE(Notifier.Saw("Please enter full email address.")) << "the test ran";
   SetDeveloperMode(was);
 }
 
