@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -268,6 +269,25 @@ TEST_F(WindowTest, LogFolderFieldIsNormalisedAndCreated) {
   Form->LogDirEdit->setText("");
   emit Form->LogDirEdit->editingFinished();
   EXPECT_EQ(Form->LogDirEdit->text().toStdString(), (Home / "Logs").string());
+}
+
+TEST_F(WindowTest, FolderPickerChoiceBecomesTheLogFolder) {
+  Create();
+  const fs::path chosen = Home / "picked";
+  fs::create_directories(chosen);
+  bool sawPicker = false;
+  QTimer::singleShot(0, [&] {
+    auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    sawPicker = true;
+    dialog->setDirectory(QString::fromStdString(chosen.string()));
+    dialog->selectFile(QString::fromStdString(chosen.string()));
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  Form->BrowseButton->click();
+  EXPECT_TRUE(sawPicker);
+  EXPECT_EQ(Form->LogDirEdit->text().toStdString(), chosen.string());
+  EXPECT_EQ(Form->Controller().Log().LogDir, chosen.string());
 }
 
 TEST_F(WindowTest, TestButtonNeedsBothFields) {
