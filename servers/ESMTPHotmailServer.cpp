@@ -1,6 +1,7 @@
 #include "servers/ESMTPHotmailServer.h"
 
 #include <QTcpSocket>
+#include <algorithm>
 
 #include "BuildConfig.h"
 #include "foundation/StrUtil.h"
@@ -61,6 +62,7 @@ TESMTPHotmailServerSpawnedSocket::TESMTPHotmailServerSpawnedSocket(
     TESMTPHotmailServer *server, std::unique_ptr<QTcpSocket> socket)
     : TQuorServerSpawnedSocket(server, std::move(socket)) {
   FSaveInSent = server->SaveInSent;
+  FMaxMessageBytes = server->MaxMessageBytes;
   if (ConnectionLimitExceeded())
     SignOff("421 : Maximum Connections exceeded. Please try again later.");
   else
@@ -72,6 +74,26 @@ TESMTPHotmailServerSpawnedSocket::~TESMTPHotmailServerSpawnedSocket() {
   FMessageLines.clear();
   FRecipients.clear();
   ReleaseBorrowedSession(FSession, FOwnedSession);
+}
+
+size_t TESMTPHotmailServerSpawnedSocket::PendingLineLimit() const {
+  // A line of message text may be long (unwrapped HTML); the message limit
+  // bounds it as it bounds the whole text.
+  if (FState == ss_Data) return static_cast<size_t>(std::max<int64_t>(FMaxMessageBytes, 1));
+  return TQuorServerSpawnedSocket::PendingLineLimit();
+}
+
+void TESMTPHotmailServerSpawnedSocket::LineTooLong() {
+  FMessageLines.clear();
+  if (FState == ss_Data) {
+    Log("Message text exceeds " + std::to_string(FMaxMessageBytes) + " bytes.  Connection closed.",
+        9, true);
+    SignOff("552 Message size exceeds fixed maximum message size");
+    return;
+  }
+  Log("Line longer than " + std::to_string(PendingLineLimit()) + " characters.  Connection closed.",
+      10, true);
+  SignOff("500 Line too long");
 }
 
 bool TESMTPHotmailServerSpawnedSocket::AllowConnection() {
@@ -300,6 +322,7 @@ void TESMTPHotmailServerSpawnedSocket::DoData() {
   }
   FMessageLines.clear();
   FTotal = 0;
+  FTooBig = false;
   Log("Received DATA command", 4, false);
   FState = ss_Data;
   SendLine("354 OK - Waiting for message text");
@@ -307,11 +330,16 @@ void TESMTPHotmailServerSpawnedSocket::DoData() {
 
 void TESMTPHotmailServerSpawnedSocket::DoTextLine(const std::string &line) {
   // The transparency dot of a line that begins with "." comes off.
-  if (line.size() > 1 && line[0] == '.')
-    FMessageLines.push_back(line.substr(1));
-  else
-    FMessageLines.push_back(line);
-  FTotal += static_cast<int64_t>(FMessageLines.back().size());
+  const bool dotted = line.size() > 1 && line[0] == '.';
+  FTotal += static_cast<int64_t>(line.size() - (dotted ? 1 : 0));
+  if (FTotal > FMaxMessageBytes && !FTooBig) {
+    // The rest is read and dropped, so the client's "." is still seen and
+    // the connection stays usable for the next message.
+    FTooBig = true;
+    FMessageLines.clear();
+    FMessageLines.shrink_to_fit();
+  }
+  if (!FTooBig) FMessageLines.push_back(dotted ? line.substr(1) : line);
   StartIdleTimer();
 }
 
@@ -319,6 +347,15 @@ void TESMTPHotmailServerSpawnedSocket::DoEndOfText() {
   StopIdleTimer();
   ClearInput();  // whatever followed the "." in the same burst is not a command
   Log("Received message text " + std::to_string(FTotal) + " bytes.", 5, false);
+  if (FTooBig) {
+    FTooBig = false;
+    FMessageLines.clear();
+    FRecipients.clear();
+    FState = ss_Authenticated;
+    Log("Message text exceeds " + std::to_string(FMaxMessageBytes) + " bytes; not sent", 5, true);
+    SendLine("552 Message size exceeds fixed maximum message size");
+    return;
+  }
   std::string error;
   try {
     FSession->SendMsg(FMailFrom, false, error, 3, FMessageLines, FRecipients, FSaveInSent);

@@ -22,6 +22,10 @@ class TESMTPHotmailServer : public TQuorServer {
   // Default: the session kind the application gives every new account.
   TESMTPSessionFactory SessionFactory;
   bool SaveInSent = true;  // ask the service to keep a copy of each sent message
+  // Largest message text taken (bytes without line ends); a larger one is
+  // refused with 552. Webmail services of this kind take about 10 MB per
+  // message; 32 MB is safely above that and still far from exhausting memory.
+  int64_t MaxMessageBytes = 32 * 1024 * 1024;
 
  protected:
   TQuorServerSpawnedSocket *CreateSpawnedSocket(std::unique_ptr<QTcpSocket> socket) override;
@@ -36,6 +40,8 @@ class TESMTPHotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
   bool AllowConnection() override;
   void BannerSent() override;
   void SignOff(const std::string &text) override;
+  size_t PendingLineLimit() const override;
+  void LineTooLong() override;
 
   uint8_t State() const { return FState; }
   const std::string &UserId() const { return FUserId; }
@@ -69,6 +75,8 @@ class TESMTPHotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
   std::unique_ptr<TBasicWebMailSession> FOwnedSession;
   int FBadCommands = 0;
   int64_t FTotal = 0;
+  int64_t FMaxMessageBytes = 0;
+  bool FTooBig = false;  // the text passed the limit: read to its end, then refused
   std::string FUserId;
   std::string FPassword;
   std::string FMailFrom;

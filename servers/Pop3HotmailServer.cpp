@@ -80,6 +80,12 @@ TPop3HotmailServerSpawnedSocket::~TPop3HotmailServerSpawnedSocket() {
   }
 }
 
+void TPop3HotmailServerSpawnedSocket::LineTooLong() {
+  Log("Line longer than " + std::to_string(PendingLineLimit()) + " characters.  Connection closed.",
+      10, true);
+  SignOff("-ERR Line too long");
+}
+
 void TPop3HotmailServerSpawnedSocket::BeforeDestroy() {
   // Marking read and deleting wait on the service; here, unlike in the
   // destructor, the object stays whole and counted while they do.

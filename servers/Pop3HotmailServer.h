@@ -66,6 +66,7 @@ class TPop3HotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
   void BannerSent() override;
   void SignOff(const std::string &text) override;
   void BeforeDestroy() override;
+  void LineTooLong() override;
 
   uint8_t State() const { return FState; }
   const std::string &UserId() const { return FUserId; }

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <cxxabi.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -309,6 +311,16 @@ bool TQuorServerSpawnedSocket::Connected() const {
   return FSocket && FSocket->state() == QAbstractSocket::ConnectedState;
 }
 
+int64_t TQuorServerSpawnedSocket::UnsentBytes() const {
+  if (!FSocket) return 0;
+  int64_t total = FSocket->bytesToWrite();
+  const qintptr fd = FSocket->socketDescriptor();
+  int queued = 0;
+  if (fd >= 0 && ::ioctl(static_cast<int>(fd), SIOCOUTQ, &queued) == 0 && queued > 0)
+    total += queued;
+  return total;
+}
+
 bool TQuorServerSpawnedSocket::IdleTimerActive() const { return FIdleTimer->isActive(); }
 
 std::string TQuorServerSpawnedSocket::LocalIP() const {
@@ -329,10 +341,12 @@ void TQuorServerSpawnedSocket::OnReadyRead() {
   if (FDestroying || !FSocket) return;
   TBusyGuard busy(this);
   try {
-    StopIdleTimer();
     QByteArray bytes = FSocket->readAll();
     // Input after a close request is read only to keep Qt's buffer from growing.
-    if (FCloseRequested || FClosing) return;
+    if (FCloseRequested || FClosing) {
+      StopIdleTimer();
+      return;
+    }
     if (bytes.isEmpty()) return;
     FChunks.push_back(WithoutZeroBytes(std::string_view(bytes.constData(), bytes.size())));
     ProcessInput();
@@ -388,17 +402,47 @@ void TQuorServerSpawnedSocket::ProcessInput() {
     FChunks.pop_front();
     FSplitter.Append(chunk, fresh);
   }
-  if (fresh.empty()) return;
-  bool longLine = false;
-  for (std::string &line : fresh) {
-    if (line.size() > kLongLine) longLine = true;
-    FLineQueue.push_back(std::move(line));
+  if (!fresh.empty()) {
+    // Only a whole line is something to answer; the time waiting for the
+    // client ends here, not at a read that brought part of a line.
+    StopIdleTimer();
+    // A long line queued behind a handler still running is what the warning
+    // is about; a long line handled at once is simply taken.
+    if (!FLineQueue.empty() && FLineQueue.front().size() > kLongLine)
+      Log("Line read exceding " + std::to_string(kLongLine) +
+              " characters.  Possible buffer overflow attempt.",
+          10, true);
+    for (std::string &line : fresh) {
+      FQueuedBytes += line.size();
+      FLineQueue.push_back(std::move(line));
+    }
+    if (FQueuedBytes > std::max(PendingLineLimit(), kMaxQueuedInput)) {
+      RefuseInput();
+      return;
+    }
+    DispatchLines();
   }
-  if (longLine)
-    Log("Line read exceding " + std::to_string(kLongLine) +
-            " characters.  Possible buffer overflow attempt.",
-        10, true);
-  DispatchLines();
+  // Checked once the lines before it have been handled: they may have
+  // changed the limit (the start of a message's text).
+  if (!FClosing && !FCloseRequested && !FDestroying &&
+      FSplitter.Partial().size() > PendingLineLimit())
+    RefuseInput();
+}
+
+void TQuorServerSpawnedSocket::RefuseInput() {
+  FLineQueue.clear();
+  FQueuedBytes = 0;
+  FSplitter.Clear();
+  FChunks.clear();
+  LineTooLong();
+}
+
+size_t TQuorServerSpawnedSocket::PendingLineLimit() const { return kMaxCommandLine; }
+
+void TQuorServerSpawnedSocket::LineTooLong() {
+  Log("Line longer than " + std::to_string(PendingLineLimit()) + " characters.  Connection closed.",
+      10, true);
+  SignOff("Line too long.");
 }
 
 void TQuorServerSpawnedSocket::DispatchLines() {
@@ -410,6 +454,12 @@ void TQuorServerSpawnedSocket::DispatchLines() {
   while (!FLineQueue.empty() && !FClosing && !FCloseRequested && !FForcedDestroy) {
     std::string line = std::move(FLineQueue.front());
     FLineQueue.pop_front();
+    FQueuedBytes -= std::min(FQueuedBytes, line.size());
+    if (line.size() > PendingLineLimit()) {
+      FDispatching = false;
+      RefuseInput();
+      return;
+    }
     try {
       if (line == "~~Intercept check~~")
         SendLine("~~Intercept confirmed~~");
@@ -424,6 +474,7 @@ void TQuorServerSpawnedSocket::DispatchLines() {
 
 void TQuorServerSpawnedSocket::ClearInput() {
   FLineQueue.clear();
+  FQueuedBytes = 0;
   FSplitter.Clear();
 }
 
@@ -437,6 +488,13 @@ void TQuorServerSpawnedSocket::IdleTick() {
     }
   }
   if (FErrorCode != 0) CloseConnection();
+  // What was written may still be on its way (Qt's buffer, then the
+  // kernel's, which holds megabytes): a peer still taking it is busy
+  // reading, not idle, however long a large message takes it.
+  const int64_t unsent = UnsentBytes();
+  const bool progress = unsent > 0 && unsent < FLastUnsent;
+  FLastUnsent = unsent;
+  if (progress) FIdleCount = 0;
   FIdleCount += kTickMs;
   int limit = FServer ? FServer->TimeOut() : 60000;
   if (FIdleCount > limit) {
@@ -490,11 +548,17 @@ bool TQuorServerSpawnedSocket::SendLines(const TStringList &lines) {
   if (ok && !block.empty()) ok = !FClosing && Connected() && WriteBytes(block);
   if (ok && !lines.empty()) StartIdleTimer();
   FLogSentLines = true;
-  return true;
+  return ok;
 }
 
 void TQuorServerSpawnedSocket::SendLine(const std::string &text) {
   if (FClosing || !Connected()) return;
+  if (FWriteDepth > 0) {
+    // A line from a timer or a nested handler would land inside the text
+    // being written (the middle of a message): it is dropped instead.
+    Log("Not sent while a transfer is under way: \"" + text + "\"", 8, true);
+    return;
+  }
   if (FLogSentLines) Log("Sent: \"" + text + "\"", 2, false);
   std::string data = text;
   if (data.size() < 2 || data.compare(data.size() - 2, 2, "\r\n") != 0) data += "\r\n";
@@ -504,6 +568,11 @@ void TQuorServerSpawnedSocket::SendLine(const std::string &text) {
 bool TQuorServerSpawnedSocket::WriteBytes(const std::string &data) {
   if (FClosing || !Connected()) return false;
   TBusyGuard busy(this);
+  struct TDepth {
+    int &Depth;
+    explicit TDepth(int &depth) : Depth(depth) { ++Depth; }
+    ~TDepth() { --Depth; }
+  } depth(FWriteDepth);
   try {
     size_t done = 0;
     QElapsedTimer sinceProgress;
@@ -530,7 +599,11 @@ bool TQuorServerSpawnedSocket::WriteBytes(const std::string &data) {
         Yield();
         FDispatching = wasDispatching;
         if (FForcedDestroy || !FSocket) return false;
-        if (FSocket->bytesToWrite() < before) sinceProgress.restart();
+        if (FSocket->bytesToWrite() < before) {
+          // A peer taking the data, however slowly, is not idle.
+          sinceProgress.restart();
+          ResetIdleCount();
+        }
         continue;
       }
       size_t piece = std::min(kWritePiece, data.size() - done);
@@ -539,7 +612,10 @@ bool TQuorServerSpawnedSocket::WriteBytes(const std::string &data) {
         CloseConnection();
         return false;
       }
-      if (written > 0) sinceProgress.restart();
+      if (written > 0) {
+        sinceProgress.restart();
+        ResetIdleCount();
+      }
       done += static_cast<size_t>(written);
     }
     return true;

@@ -142,6 +142,21 @@ class TQuorServerSpawnedSocket : public QObject {
   // object counts as busy, so that a stop or a port change arriving meanwhile
   // waits for it instead of freeing the object under it.
   virtual void BeforeDestroy();
+  // The longest line the protocol takes in its present state, line end not
+  // counted; a line (or a line still without its end) beyond it is refused.
+  virtual size_t PendingLineLimit() const;
+  // A line over PendingLineLimit: the protocol's error reply, then the
+  // connection closes. The base logs and signs off with "Line too long.".
+  virtual void LineTooLong();
+
+  // Command lines are at most 512 bytes (SMTP) or 255 (POP3) by the
+  // protocols' own rules, and real clients stay far below; 64 KB leaves
+  // room for any long authentication blob while keeping a peer that never
+  // sends a line end from growing the process without bound.
+  static constexpr size_t kMaxCommandLine = 64 * 1024;
+  // Complete lines waiting while a handler runs (a pipelining client) are
+  // bounded too, by this much or the line limit, whichever is larger.
+  static constexpr size_t kMaxQueuedInput = 1024 * 1024;
 
   void SendLine(const std::string &text);
   // False (and nothing sent) when the connection is closing. The lines are
@@ -170,6 +185,8 @@ class TQuorServerSpawnedSocket : public QObject {
   bool RestrictToLocal() const { return FRestrictToLocalHost; }
   // Whether the socket is still connected to the peer.
   bool Connected() const;
+  // Bytes written but not yet taken by the peer (Qt's and the kernel's queues).
+  int64_t UnsentBytes() const;
 
  protected:
   // ActiveConnections above MaxConnections and a peer not on this machine:
@@ -194,6 +211,8 @@ class TQuorServerSpawnedSocket : public QObject {
   void OnSocketError(int kind);
   void OnIdleTimer();
   void ProcessInput();
+  // Drops all input and lets the protocol refuse the overlong line.
+  void RefuseInput();
   void DispatchLines();
   void ScheduleDestroy();
   void TryDestroy();
@@ -230,4 +249,7 @@ class TQuorServerSpawnedSocket : public QObject {
   bool FWriteStalled = false;   // the peer stopped taking data: no more waiting on it
   bool FForcedDestroy = false;  // the server is going away: dispatch nothing more
   bool FBeforeDestroyDone = false;
+  int FWriteDepth = 0;  // writes under way: nothing else may be written in between
+  size_t FQueuedBytes = 0;
+  int64_t FLastUnsent = 0;  // UnsentBytes at the last idle tick  // text held in the line queue
 };

@@ -258,6 +258,49 @@ TEST_F(EsmtpServerTest, UnfinishedMessageIsNeverSentAndTheSessionIsReleased) {
   EXPECT_FALSE(FMailbox.LoggedOn());
 }
 
+// Message text has a size limit: past it the text is read to its end and
+// refused with 552, nothing is sent, and the connection (its log-on and the
+// next message) goes on. A single line past the limit ends the connection.
+TEST_F(EsmtpServerTest, MessageOverTheSizeLimitIsRefusedWith552AndTheNextOneGoesThrough) {
+  FServer->MaxMessageBytes = 4000;
+  auto c = Connect();
+  Say(*c, "EHLO x");
+  Say(*c, "AUTH LOGIN am9lQGhvdG1haWwuY29t");
+  Say(*c, "c2VjcmV0");
+  Say(*c, "MAIL FROM:<joe@hotmail.com>");
+  Say(*c, "RCPT TO:<a@b>");
+  Say(*c, "DATA");
+  std::string text;
+  for (int i = 0; i < 100; ++i) text += std::string(99, 'x') + "\r\n";
+  EXPECT_EQ(Say1(*c, text + "."), "552 Message size exceeds fixed maximum message size");
+  EXPECT_TRUE(FMailbox.SendCalls().empty());
+  EXPECT_EQ(Say1(*c, "MAIL FROM:<joe@hotmail.com>"), "250 OK - mail from \"<joe@hotmail.com>\"");
+  Say(*c, "RCPT TO:<a@b>");
+  Say(*c, "DATA");
+  EXPECT_EQ(Say1(*c, "small\r\n."), "250 OK - message Received and Sent through joe@hotmail.com");
+  ASSERT_EQ(FMailbox.SendCalls().size(), 1u);
+
+  Say(*c, "MAIL FROM:<joe@hotmail.com>");
+  Say(*c, "RCPT TO:<a@b>");
+  Say(*c, "DATA");
+  ASSERT_TRUE(c->Send(std::string(9000, 'y')));
+  std::string line;
+  ASSERT_TRUE(c->ReadLine(line));
+  EXPECT_EQ(line.rfind("552 ", 0), 0u) << line;
+  EXPECT_TRUE(c->WaitClosed());
+  EXPECT_EQ(FMailbox.SendCalls().size(), 1u);
+}
+
+// Outside the message text a command line has its own limit.
+TEST_F(EsmtpServerTest, OverlongCommandLineGets500AndTheConnectionCloses) {
+  auto c = Connect();
+  ASSERT_TRUE(c->Send("EHLO " + std::string(TQuorServerSpawnedSocket::kMaxCommandLine + 10, 'h')));
+  std::string line;
+  ASSERT_TRUE(c->ReadLine(line));
+  EXPECT_EQ(line.rfind("500 Line too long", 0), 0u) << line;
+  EXPECT_TRUE(c->WaitClosed());
+}
+
 TEST_F(EsmtpServerTest, ElevenUnknownCommandsInARowEndTheConnection) {
   auto c = Connect();
   for (int i = 0; i < 10; ++i) EXPECT_EQ(Say1(*c, "X" + std::to_string(i)).substr(0, 3), "500");

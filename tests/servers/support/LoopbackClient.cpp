@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -99,7 +100,8 @@ bool TLoopbackClient::WaitClosed(int limitMs) {
       limitMs);
 }
 
-size_t TLoopbackClient::Drain(const std::function<bool(const std::string &)> &stop, int limitMs) {
+size_t TLoopbackClient::Drain(const std::function<bool(const std::string &)> &stop, int limitMs,
+                              size_t readSize, int pauseMs) {
   // The server writes from inside this thread's loop and may wait there for
   // the reader, so the reading happens on a thread of its own.
   std::atomic<bool> done{false};
@@ -109,9 +111,10 @@ size_t TLoopbackClient::Drain(const std::function<bool(const std::string &)> &st
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     char buf[65536];
     while (std::chrono::steady_clock::now() < end && !stop(FBuffer)) {
-      ssize_t n = ::recv(FFd, buf, sizeof buf, 0);
+      ssize_t n = ::recv(FFd, buf, std::min(readSize, sizeof buf), 0);
       if (n > 0) {
         FBuffer.append(buf, static_cast<size_t>(n));
+        if (pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
       } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
         FPeerClosed = true;
         break;

@@ -30,8 +30,13 @@ class TLoopbackClient {
   bool WaitClosed(int limitMs = 5000);
   // Bytes received so far and not yet taken as lines.
   size_t Buffered() const { return FBuffer.size(); }
-  // Reads and counts everything until the peer closes or Stop holds.
-  size_t Drain(const std::function<bool(const std::string &received)> &stop, int limitMs);
+  // Reads and counts everything until the peer closes or Stop holds; with a
+  // Pause, at most ReadSize bytes are taken per read, Pause ms apart (a slow
+  // but steady reader).
+  size_t Drain(const std::function<bool(const std::string &received)> &stop, int limitMs,
+               size_t readSize = 65536, int pauseMs = 0);
+  // Everything received and not taken as lines.
+  const std::string &Received() const { return FBuffer; }
   // Shrinks the receive buffer so that a client that stops reading stalls the server quickly.
   void SetSmallReceiveBuffer();
   void Close();
