@@ -9,6 +9,7 @@
 namespace {
 
 const char *const kIconResource = ":/icons/brelvane.svg";
+const char *const kIconRenderings[] = {":/icons/brelvane-48.png", ":/icons/brelvane-256.png"};
 
 // An envelope on a round blue badge with a small arrow: mail passing
 // through. Drawn at each size so that the tray's 16 and 22 pixel forms
@@ -56,6 +57,10 @@ QIcon BrelvaneIcon() {
     // Without the SVG icon engine the file loads as nothing.
     if (!drawn.pixmap(32, 32).isNull()) return drawn;
   }
+  QIcon rendered;
+  for (const char *file : kIconRenderings)
+    if (QFile::exists(file)) rendered.addFile(file);
+  if (!rendered.isNull()) return rendered;
   QIcon icon;
   for (int size : {16, 22, 32, 48, 64, 128, 256}) icon.addPixmap(PaintIcon(size));
   return icon;

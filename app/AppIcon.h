@@ -1,7 +1,7 @@
 #pragma once
-// The program's icon, for the window, the tray and the splash. A drawn
-// icon file, when one is built in (packaging/icons/brelvane.svg, see
-// app/CMakeLists.txt), wins over the icon painted here.
+// The program's icon, for the window, the tray and the splash. The drawn
+// icon, when it is built in (packaging/icons, see app/CMakeLists.txt), wins
+// over the icon painted here.
 #include <QIcon>
 #include <QPixmap>
 

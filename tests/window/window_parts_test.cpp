@@ -4,9 +4,11 @@
 #include <sys/un.h>
 
 #include <QDir>
+#include <QFile>
 #include <QLocalSocket>
 
 #include "WindowFixture.h"
+#include "app/AppIcon.h"
 #include "app/AutoStart.h"
 #include "app/HintText.h"
 #include "app/SingleInstance.h"
@@ -129,4 +131,16 @@ TEST(SingleInstance, SocketLeftByACrashDoesNotBlock) {
   QLocalSocket probe;
   probe.connectToServer(name);
   EXPECT_TRUE(probe.waitForConnected(2000)) << "the new instance listens in its place";
+}
+
+TEST(AppIcon, DrawnIconIsBuiltInAndServesTraySizes) {
+  // The drawn renderings travel inside the program, so a tray needs no file.
+  EXPECT_TRUE(QFile::exists(":/icons/brelvane-48.png"));
+  const QIcon icon = BrelvaneIcon();
+  for (int size : {16, 22, 48, 96}) {
+    const QPixmap pixmap = icon.pixmap(size, size);
+    ASSERT_FALSE(pixmap.isNull()) << size;
+    EXPECT_LE(pixmap.width(), size);
+    EXPECT_GE(pixmap.width(), size / 2);
+  }
 }
