@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string base = SiteBaseOf(input);
   if (!base.empty() && base.find("//") == std::string::npos) std::abort();
   const std::string listed = ListedMessageAddress(input, "http://base");
-  if (!listed.empty() && listed.rfind("http://base/cgi-bin/getms", 0) != 0) std::abort();
+  if (!listed.empty() && !StartsText("http://base/cgi-bin/getms", listed)) std::abort();
   const int page = ListingPageNumber(input);
   HasPageLink(input, page + 1);
 
