@@ -23,6 +23,7 @@
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
 #include <QWidget>
+#include <algorithm>
 #include <mutex>
 
 namespace {
@@ -107,6 +108,8 @@ if (!document.__brv) {
   Object.defineProperty(document, '__brv', { value: reg });
 }
 )JS";
+
+constexpr int kStateLimitMs = 2000;
 
 QString Q(const std::string &text) {
   return QString::fromLatin1(text.data(), qsizetype(text.size()));
@@ -353,9 +356,15 @@ void TBrowserControl::Stop() { FPage->triggerAction(QWebEnginePage::Stop); }
 
 int TBrowserControl::ReadyState() {
   QJsonArray state;
+  // Polled every tenth of a second: an answer lost to a page being
+  // replaced must not hold a wait for long.
+  const int limit = CallLimitMs;
+  CallLimitMs = std::min(limit, kStateLimitMs);
   try {
     state = Call("state", "[]").toArray();
+    CallLimitMs = limit;
   } catch (const EBrowserError &) {
+    CallLimitMs = limit;
     return 0;
   }
   if (state.size() != 3) return 0;

@@ -703,6 +703,9 @@ std::unique_ptr<TEmailMsg> THotmailScraper::ReadMessage(const std::string &addre
   error.clear();
   TStringList visited;
   try {
+    // Asked for by address, the page is new even when it is the one shown
+    // (a mail program's TOP and then RETR of the same message).
+    LastUrl.clear();
     FBrowser->Navigate(address);
     if (!WaitForPage()) {
       error = "Timed out reading msg.";
@@ -957,6 +960,7 @@ void THotmailScraper::MarkMessageRead(const std::string &address, std::string &e
   TSoundSuppression quiet;
   error.clear();
   try {
+    LastUrl.clear();
     FBrowser->Navigate(address);
     if (!WaitForPage()) FBrowser->Stop();
   } catch (const std::exception &e) {

@@ -146,6 +146,11 @@ TEST_F(ListingTest, APlainMessageIsRebuiltWithItsLabelledHeader) {
   EXPECT_NE(Text(html).find("MsgBody"), std::string::npos);
   // Opening the page marked it read on the site.
   EXPECT_TRUE(IsRead("12-question"));
+
+  // The same message again (a mail program's TOP, then RETR) is read again.
+  auto again = scraper->ReadMessage(AddressOf(addresses, "12-question"), error);
+  ASSERT_TRUE(again) << error;
+  EXPECT_EQ(Field(*again, "Subject"), "A question about the report");
 }
 
 TEST_F(ListingTest, PositionalHeaderRowsAreReadAroundTheTime) {
