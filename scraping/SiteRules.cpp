@@ -1,5 +1,7 @@
 #include "scraping/SiteRules.h"
 
+#include <cctype>
+
 #include "foundation/QuorUtil.h"
 #include "scraping/HtmlEntities.h"
 
@@ -65,8 +67,18 @@ int ListingPageNumber(const std::string &address) {
   return StrToIntDef(match.substr(5), 1);
 }
 
+// A plain scan rather than a pattern per page number: every number would
+// otherwise be a pattern of its own to compile.
 bool HasPageLink(const std::string &html, int page) {
-  return !PatternSearch("page=" + std::to_string(page) + "(?!\\d)", html, kAnyCaseGreedy).empty();
+  const std::string number = std::to_string(page);
+  for (size_t at = FindText(html, "page="); at != std::string::npos;
+       at = FindText(html, "page=", at + 1)) {
+    const size_t digits = at + 5;
+    if (html.compare(digits, number.size(), number) != 0) continue;
+    const size_t after = digits + number.size();
+    if (after >= html.size() || !std::isdigit((unsigned char)html[after])) return true;
+  }
+  return false;
 }
 
 bool IsSiteFurniture(const std::string &tableHtml, const std::string &imageServerPrefix,
