@@ -1,6 +1,7 @@
 #include "foundation/QuorUtil.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -200,6 +201,23 @@ std::string GetProgramFolder() {
   return folder;
 }
 
+std::string GetPrivateTempFolder() {
+  std::string folder;
+  const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::error_code ec;
+  if (runtime && *runtime && std::filesystem::is_directory(runtime, ec)) {
+    folder = std::string(runtime);
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    folder += "/Brelvane";
+  } else {
+    folder = GetProgramFolder() + "/Temp";
+  }
+  ::mkdir(folder.c_str(), 0700);
+  // A folder made earlier (or by someone else's umask) is tightened.
+  ::chmod(folder.c_str(), 0700);
+  return folder;
+}
+
 void SetProgramFolder(const std::string &folder) {
   std::lock_guard<std::mutex> lock(gFolderMutex);
   gFolderOverride = folder;
@@ -264,7 +282,7 @@ bool WriteFileAtomically(const std::string &path, std::string_view data, std::st
   const std::string tmp =
       (dir / ("." + target.filename().string() + "." + RandomText(8) + ".tmp")).string();
 
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return fail("cannot create " + tmp, errno);
   size_t off = 0;
   while (off < data.size()) {

@@ -114,5 +114,12 @@ std::string GetUniquePath(const std::string &folder, const std::string &stem,
                           const std::string &ext);
 // Writes Data to Path through a temporary file in the same folder that is
 // flushed and renamed over Path, so a crash never leaves a truncated file.
+// The file is readable and writable by this user only: every file the
+// program writes this way (settings, messages, traces) may hold mail or a
+// password.
 bool WriteFileAtomically(const std::string &path, std::string_view data,
                          std::string *error = nullptr);
+// A folder of this user's alone (mode 0700) for passing files: Brelvane
+// under $XDG_RUNTIME_DIR when that is set, else Temp in the program folder.
+// Never the shared temporary folder, where others could read or plant files.
+std::string GetPrivateTempFolder();

@@ -521,6 +521,10 @@ void THttpRequest::PerformRequest(THttpResponse &response, THttpCookieList *cook
     std::error_code ec;
     const std::string folder = TraceFolder();
     std::filesystem::create_directories(folder, ec);
+    // A trace holds what went over the wire, a password included.
+    std::filesystem::permissions(std::filesystem::path(folder).parent_path(),
+                                 std::filesystem::perms::owner_all, ec);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
     if (std::filesystem::is_directory(folder, ec)) {
       const std::string path = folder + "/" + std::to_string(gTraceNumber++) + ".txt";
       WriteFileAtomically(path, JoinLines(*FTrace));

@@ -251,15 +251,48 @@ bool TEmailHeader::GetDecodedMainValue(std::string_view name, std::string &value
   return true;
 }
 
-bool TEmailHeader::SetField(std::string_view rawName, std::string_view value) {
+namespace {
+
+// A line break in a value is kept only where it folds the value (CR LF
+// followed by a blank); any other CR, LF or CR LF becomes a blank, since it
+// would otherwise start a header line of the caller's (or a sender's)
+// choosing in the written message.
+std::string WithoutStrayLineBreaks(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    if (c != '\r' && c != '\n') {
+      out += c;
+      continue;
+    }
+    if (c == '\r' && i + 2 < value.size() && value[i + 1] == '\n' &&
+        (value[i + 2] == ' ' || value[i + 2] == '\t') && !out.empty()) {
+      out += "\r\n";
+      ++i;
+      continue;
+    }
+    if (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
+    out += ' ';
+  }
+  return out;
+}
+
+}  // namespace
+
+bool TEmailHeader::SetField(std::string_view rawName, std::string_view rawValue) {
   TCriticalSectionGuard guard(FLock);
   std::string name(rawName);
   size_t colon = name.find(':');
   if (colon != std::string::npos) name[colon] = ' ';
+  for (char &c : name)
+    if (c == '\r' || c == '\n') c = ' ';
   name = Trim(name);
   FNoSeparator = false;
-  if (value.size() > 1 && value.substr(value.size() - 2) == "\r\n")
-    value = value.substr(0, value.size() - 2);
+  if (rawValue.size() > 1 && rawValue.substr(rawValue.size() - 2) == "\r\n")
+    rawValue = rawValue.substr(0, rawValue.size() - 2);
+  const std::string cleaned = WithoutStrayLineBreaks(rawValue);
+  const std::string_view value = cleaned;
   for (size_t i = 0; i < FNames.size(); ++i) {
     if (!SameText(FNames[i], name)) continue;
     if (FValues[i] != value) {
@@ -454,8 +487,21 @@ bool TEmailHeader::IsMainHeader() {
 TEmailMsgPart *TEmailHeader::FindOwningPart() {
   TCriticalSectionGuard guard(FLock);
   if (!FOwner) return nullptr;
+  // Known directly: searching the tree for every part's header made
+  // classifying many parts quadratic.
+  if (FOwningPart && !FOwningPartAlive.expired()) return FOwningPart;
+  if (!FOwningPart) return nullptr;  // never given to a part
+  // The first owner is gone but another part may still use the header.
+  FOwningPart = nullptr;
   return FOwner->TopParts().FindPart(
       [](TEmailMsgPart *part, TEmailHeader *header) { return part->Header() == header; }, this);
+}
+
+void TEmailHeader::NoteOwningPart(TEmailMsgPart *part, const std::shared_ptr<const int> &alive) {
+  TCriticalSectionGuard guard(FLock);
+  if (FOwningPart && !FOwningPartAlive.expired()) return;
+  FOwningPart = part;
+  FOwningPartAlive = alive;
 }
 
 bool TEmailHeader::IsMultipart() {

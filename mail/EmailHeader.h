@@ -75,7 +75,13 @@ class TEmailHeader {
   void GetBoundaryDelimiter(std::string &delimiter);
 
   bool IsMainHeader();
+  // The first part made with this header (a multipart header is shared by
+  // its part and the preamble inside it: the outer one).
   TEmailMsgPart *FindOwningPart();
+  // Called by every part made with (or given) this header; the first one
+  // still alive is the owning part. Alive expires with the part, so the
+  // header never holds on to a part that is gone.
+  void NoteOwningPart(TEmailMsgPart *part, const std::shared_ptr<const int> &alive);
   bool IsMultipart();
   bool IsMultipartAlternative();
   bool IsMultipartMixed();
@@ -122,4 +128,6 @@ class TEmailHeader {
   TStringList FRawFields;
   uint32_t FDiagnostics = 0;
   bool FNoSeparator = false;
+  TEmailMsgPart *FOwningPart = nullptr;
+  std::weak_ptr<const int> FOwningPartAlive;
 };

@@ -394,8 +394,7 @@ bool TEmailMsg::SaveToFile() {
   TCriticalSectionGuard guard(FLock);
   if (!HasRawMail()) return false;
   try {
-    if (FFileName.empty())
-      FFileName = GetUniquePath(std::filesystem::temp_directory_path().string(), "Temp", ".eml");
+    if (FFileName.empty()) FFileName = GetUniquePath(GetPrivateTempFolder(), "Temp", ".eml");
     std::ostringstream out;
     if (!SaveToStream(out)) return false;
     // Through a temporary file and a rename: a failure half-way never

@@ -108,7 +108,14 @@ TEmailMsgPart *TEmailMsgPartCollection::FindPart(const TPartPredicate &predicate
 TEmailMsgPart::TEmailMsgPart(TEmailMsgPartCollection *collection, TEmailHeader *header)
     : FParts(collection ? collection->Level() + 1 : 1),
       FHeader(header),
-      FOwnerCollection(collection) {}
+      FOwnerCollection(collection) {
+  if (FHeader) FHeader->NoteOwningPart(this, FAlive);
+}
+
+void TEmailMsgPart::SetHeader(TEmailHeader *header) {
+  FHeader = header;
+  if (FHeader) FHeader->NoteOwningPart(this, FAlive);
+}
 
 TEmailMsgPart::~TEmailMsgPart() = default;
 
@@ -298,6 +305,7 @@ void TEmailMsgPart::SplitIntoSubparts(TLineReader &reader, bool full) {
 
 bool TEmailMsgPart::ParseSubparts(bool full) {
   if (!FParseSubparts || !FHeader || !Message() || IsPreamble()) return false;
+  if (Level() >= kMaxPartDepth) return false;
   bool multipart = FHeader->IsMultipart();
   if (!multipart && !FHeader->IsEmbeddedMessage()) return false;
   const TMIMEDecoder *decoder = nullptr;

@@ -85,6 +85,12 @@ class TEmailMsgPartCollection {
   int FLevel;
 };
 
+// Nesting deeper than this is not split further: what lies below stays the
+// text of one part (and is written back unchanged). Mail programs nest a
+// handful of levels; the cap bounds the stack and keeps splitting linear in
+// the size of the message however the nesting is built.
+constexpr int kMaxPartDepth = 50;
+
 class TEmailMsgPart {
  public:
   TEmailMsgPart(TEmailMsgPartCollection *collection, TEmailHeader *header);
@@ -93,7 +99,7 @@ class TEmailMsgPart {
   TEmailMsgPart &operator=(const TEmailMsgPart &) = delete;
 
   TEmailHeader *Header() const { return FHeader; }
-  void SetHeader(TEmailHeader *header) { FHeader = header; }
+  void SetHeader(TEmailHeader *header);
   TEmailMsg *Message() const;
   int Level() const { return FOwnerCollection ? FOwnerCollection->Level() : 0; }
   TEmailMsgPartCollection &Parts() { return FParts; }
@@ -154,6 +160,8 @@ class TEmailMsgPart {
   TEmailMsgPartCollection *FOwnerCollection;
   std::string FBoundaryLine;
   bool FParseSubparts = true;
+  // Expires with the part; the header's link back to its owning part checks it.
+  std::shared_ptr<const int> FAlive = std::make_shared<const int>(0);
 };
 
 // Marker lines written instead of attachment bodies in the short form.

@@ -407,8 +407,15 @@ TEST_F(HttpExchange, DeveloperTraceRecordsTheConversation) {
   SetDeveloperMode(false);
   SetProgramFolder("");
   std::string trace;
+  namespace fs = std::filesystem;
+  // The trace holds what went over the wire, passwords included: this
+  // user's alone.
+  EXPECT_EQ(fs::status(home / "Debug").permissions() & fs::perms::all, fs::perms::owner_all);
   for (auto &entry : std::filesystem::recursive_directory_iterator(home / "Debug"))
     if (entry.is_regular_file()) {
+      EXPECT_EQ(entry.status().permissions() & fs::perms::all,
+                fs::perms::owner_read | fs::perms::owner_write)
+          << entry.path();
       std::ifstream in(entry.path());
       std::stringstream text;
       text << in.rdbuf();

@@ -281,3 +281,72 @@ TEST(EmailHeader, TransferEncodingNames) {
   EXPECT_TRUE(h.GetTransferEncoding(name));
   EXPECT_EQ(name, "8BIT");
 }
+
+// A line break inside a value must never start a header line of its own:
+// the outgoing message would carry whatever the value smuggled in.
+TEST(EmailHeader, LineBreaksInAValueNeverCreateAHeaderLine) {
+  auto lineStarts = [](TEmailHeader &h, const std::string &prefix) {
+    TStringList lines;
+    h.SaveToLines(lines);
+    int found = 0;
+    for (const std::string &line : lines) {
+      found += line.rfind(prefix, 0) == 0;
+      EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    }
+    return found;
+  };
+  for (const char *brk : {"\r\n", "\n", "\r", "\r\n\r\n"}) {
+    TEmailHeader h;
+    h.SetField("Subject", std::string("hello") + brk + "Bcc: victim@example.com");
+    EXPECT_EQ(lineStarts(h, "Bcc"), 0) << "break " << int(brk[0]);
+    std::string subject;
+    h.GetField("Subject", subject, true);
+    EXPECT_NE(subject.find("victim@example.com"), std::string::npos);
+    // Nor through the field's name.
+    h.SetField(std::string("X-A") + brk + "Bcc", "x");
+    EXPECT_EQ(lineStarts(h, "Bcc"), 0);
+  }
+  // A folded value (a break followed by a blank) stays folded.
+  TEmailHeader folded;
+  folded.SetField("Subject", "first\r\n second");
+  TStringList lines;
+  folded.SaveToLines(lines);
+  EXPECT_EQ(lines, (TStringList{"Subject: first", " second"}));
+
+  // A parameter whose encoded word decodes to CR LF, written back when
+  // another parameter is set.
+  auto msg = NewMessage(
+      "Content-Type: application/octet-stream;\r\n"
+      " name=\"=?us-ascii?Q?a=0D=0ABcc=3A_victim@example.com?=\"\r\n\r\nbody\r\n");
+  TEmailHeader *h = msg->Header();
+  std::string name;
+  ASSERT_TRUE(h->GetDecodedParam("Content-Type", "name", name));
+  h->SetParam("Content-Type", "name", name);
+  EXPECT_EQ(lineStarts(*h, "Bcc"), 0);
+  std::string written;
+  msg->GetRawMailText(written, true);
+  EXPECT_EQ(written.find("\r\nBcc"), std::string::npos) << written;
+}
+
+// Parts without a type are classified by where they sit; many of them
+// (each asking for its own place in the tree) must still classify right.
+TEST(EmailHeader, ManyUntypedPartsAreClassifiedByTheirPlace) {
+  std::string text = "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\n";
+  for (int i = 0; i < 2000; ++i) text += "--B\r\nX-N: " + std::to_string(i) + "\r\n\r\nx\r\n";
+  text += "--B--\r\n";
+  auto msg = NewMessage(text);
+  ASSERT_EQ(msg->Parts().Count(), 2001);
+  int plain = 0;
+  for (int i = 1; i < msg->Parts().Count(); ++i)
+    plain += msg->Parts().Items(i)->Header()->IsPlainText();
+  // Direct parts of the message default to plain text.
+  EXPECT_EQ(plain, 2000);
+  auto nested = NewMessage(
+      "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\n--B\r\n"
+      "Content-Type: multipart/mixed; boundary=\"C\"\r\n\r\n"
+      "--C\r\nX-N: 1\r\n\r\nx\r\n--C\r\nX-N: 2\r\n\r\ny\r\n--C--\r\n--B--\r\n");
+  TEmailMsgPart *inner = nested->Parts().Items(1);
+  ASSERT_EQ(inner->Parts().Count(), 3);
+  EXPECT_FALSE(inner->Parts().Items(1)->Header()->IsPlainText());
+  EXPECT_FALSE(inner->Parts().Items(2)->Header()->IsPlainText());
+}

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "foundation/QuorUtil.h"
 #include "mail/EmailMsg.h"
 
 namespace fs = std::filesystem;
@@ -299,14 +300,14 @@ TEST(EmailMsg, EnvelopeLineIsReadAndWrittenFirst) {
   EXPECT_EQ(other.Header()->Count(), 1);
 }
 
-TEST(EmailMsg, FilesAreNamedInTheTemporaryFolderAndWrittenOnDestruction) {
+TEST(EmailMsg, FilesAreNamedInThePrivateTemporaryFolderAndWrittenOnDestruction) {
   std::string saved;
   {
     TEmailMsg msg;
     msg.Text("Subject: temp\r\n\r\nbody\r\n");
     ASSERT_TRUE(msg.SaveToFile());
     saved = msg.FileName();
-    EXPECT_EQ(fs::path(saved).parent_path(), fs::temp_directory_path());
+    EXPECT_EQ(fs::path(saved).parent_path(), fs::path(GetPrivateTempFolder()));
     std::string name = fs::path(saved).filename().string();
     EXPECT_EQ(name.substr(0, 5), "Temp[");
     EXPECT_EQ(name.substr(name.size() - 4), ".eml");
@@ -384,4 +385,58 @@ TEST(EmailMsg, ReflowCutsLongLinesAtSentenceEnds) {
   ReflowPlainText(spaced);
   EXPECT_EQ(spaced[0], "Two spaces.");
   EXPECT_EQ(spaced[1].size(), 200u);  // no sentence end: one piece
+}
+
+// Nesting far beyond anything a mail program writes: the tree stops growing
+// at a fixed depth (what lies deeper stays the text of one part), nothing
+// recurses once per level, and the text is written back unchanged.
+TEST(EmailMsg, DeepNestingIsCappedAndWrittenBackUnchanged) {
+  const int levels = 20000;
+  std::string text = "Subject: deep\r\n";
+  for (int i = 0; i < levels; ++i)
+    text += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) + "\"\r\n\r\n--b" +
+            std::to_string(i) + "\r\n";
+  text += "Content-Type: text/plain\r\n\r\nbottom\r\n";
+  for (int i = levels - 1; i >= 0; --i) text += "--b" + std::to_string(i) + "--\r\n";
+  auto msg = NewMessage(text);
+  // Walked without recursion: the deepest level of the tree.
+  int deepest = 0;
+  std::vector<TEmailMsgPart *> stack;
+  for (int i = 0; i < msg->Parts().Count(); ++i) stack.push_back(msg->Parts().Items(i));
+  while (!stack.empty()) {
+    TEmailMsgPart *part = stack.back();
+    stack.pop_back();
+    deepest = std::max(deepest, part->Level());
+    for (int i = 0; i < part->Parts().Count(); ++i) stack.push_back(part->Parts().Items(i));
+  }
+  EXPECT_GT(deepest, 8);
+  EXPECT_LE(deepest, 200);
+  EXPECT_EQ(Written(*msg), text);
+}
+
+// Message files hold mail (and what the mail program sent): they go to a
+// folder of this user's, readable by nobody else.
+TEST(EmailMsg, MessageFilesArePrivateToTheUser) {
+  TTempFolder folder;
+  const char *old = std::getenv("XDG_RUNTIME_DIR");
+  const std::string saved = old ? old : "";
+  ::setenv("XDG_RUNTIME_DIR", folder.File("").c_str(), 1);
+  std::string path;
+  {
+    TEmailMsg msg;
+    msg.SetSaveOnDestroy(false);
+    msg.Text("Subject: private\r\n\r\nbody\r\n");
+    ASSERT_TRUE(msg.SaveToFile());
+    path = msg.FileName();
+  }
+  if (old)
+    ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+  else
+    ::unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(fs::path(path).parent_path().parent_path(), fs::path(folder.File("")).parent_path());
+  EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(fs::path(path).parent_path()).permissions() & fs::perms::all,
+            fs::perms::owner_all);
+  EXPECT_EQ(ReadAll(path), "Subject: private\r\n\r\nbody\r\n");
 }
