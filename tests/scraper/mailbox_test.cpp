@@ -301,3 +301,45 @@ TEST_F(MailboxTest, ACompositionPageThatCannotBeReachedIsReported) {
   scraper->SendMessage(message, {"demo@hotmail.com"}, false, error);
   EXPECT_EQ(error, "Unexpected problem with compose button: No page is shown");
 }
+
+TEST_F(MailboxTest, EachListingRowTicksOneBoxForOneId) {
+  auto scraper = NewScraper();
+  TBrowserControl &browser = scraper->Browser();
+  browser.Navigate(
+      "data:text/html,<table id='MsgTable'>"
+      "<tr><td><input type='checkbox' id='head'> msg=idA</td></tr>"
+      "<tr><td><input type='checkbox' id='both'> msg=idA msg=idB</td></tr>"
+      "<tr><td><input type='text'><input type='checkbox' id='c'> msg=idC</td></tr>"
+      "<tr><td><input type='checkbox' id='none'> msg=idZ</td></tr></table>");
+  ASSERT_TRUE(scraper->WaitForPage());
+  TStringList ids = {"idA", "idB", "idC"};
+  ASSERT_TRUE(scraper->SelectListedMessages(ids));
+  // The heading row is never read; the row with two ids takes the later
+  // one; the other stays for a later row or page.
+  EXPECT_EQ(ids, TStringList({"idA"}));
+  const TBrowserElements boxes = browser.Collection(browser.Document(), "input");
+  const std::vector<std::string> names = browser.Properties(boxes, "id");
+  const std::vector<std::string> checked = browser.Properties(boxes, "checked");
+  for (size_t i = 0; i < boxes.size(); ++i)
+    EXPECT_EQ(checked[i], names[i] == "both" || names[i] == "c" ? "true" : "false") << names[i];
+  TStringList none = {"nowhere"};
+  EXPECT_FALSE(scraper->SelectListedMessages(none));
+  TStringList empty;
+  EXPECT_FALSE(scraper->SelectListedMessages(empty));
+
+  browser.Navigate("data:text/html,<table id='Other'><tr><td>x</td></tr></table>");
+  ASSERT_TRUE(scraper->WaitForPage());
+  try {
+    scraper->SelectListedMessages(ids);
+    ADD_FAILURE() << "no message table went unnoticed";
+  } catch (const EBrowserError &e) {
+    EXPECT_STREQ(e.what(), "Could not find msg table.");
+  }
+}
+
+TEST_F(MailboxTest, AnIdNoListingShowsIsReportedAsNotMarked) {
+  auto scraper = SignedIn();
+  std::string error;
+  scraper->MarkMessagesUnread({Base() + "/cgi-bin/getmsg?msg=no-such-message&len=10"}, error);
+  EXPECT_EQ(error, "Failed to mark 1 messages read");
+}
