@@ -42,8 +42,22 @@ int64_t MsSince(std::chrono::steady_clock::time_point start) {
 // Whole seconds left before Deadline; the connection takes the number as
 // milliseconds, which keeps each of its waits short so that the loops here
 // poll the deadline and the stop flags.
-int32_t SecondsLeft(double deadline) {
-  const double seconds = DaysToMs(deadline - Now()) / 1000.0;
+// Every time limit here runs on the monotonic clock: the wall clock jumps
+// with daylight saving and with a clock set by hand, which would make a
+// stalled exchange wait an hour or time out every exchange at once.
+using TSteady = std::chrono::steady_clock;
+
+double MsLeft(TSteady::time_point deadline) {
+  return std::chrono::duration<double, std::milli>(deadline - TSteady::now()).count();
+}
+
+TSteady::time_point SteadyIn(double ms) {
+  return TSteady::now() + std::chrono::duration_cast<TSteady::duration>(
+                              std::chrono::duration<double, std::milli>(std::min(ms, 1.0e15)));
+}
+
+int32_t SecondsLeft(TSteady::time_point deadline) {
+  const double seconds = MsLeft(deadline) / 1000.0;
   return seconds <= 0 ? 0 : int32_t(std::min(seconds, 2.0e9));
 }
 
@@ -57,7 +71,19 @@ std::string FormatTraceTime(double dateTime) {
   return text;
 }
 
-bool Passed(double deadline) { return Now() > deadline; }
+bool Passed(TSteady::time_point deadline) { return TSteady::now() > deadline; }
+
+// The line-speed estimate of StretchDeadline, in ms; 0 when there is none.
+double TransferEstimateMs(int64_t size, uint32_t bytes, uint32_t ms) {
+  if (size < 0 || bytes == 0 || ms == 0) return 0;
+  return std::round(double(size) * double(ms) / double(bytes)) * 1.5;
+}
+
+void StretchSteadyDeadline(TSteady::time_point &deadline, int64_t size, uint32_t bytes,
+                           uint32_t ms) {
+  const double estimate = TransferEstimateMs(size, bytes, ms);
+  if (estimate > 0 && estimate >= std::round(MsLeft(deadline))) deadline = SteadyIn(estimate);
+}
 
 void AddFigure(uint32_t &total, int64_t amount) {
   total = uint32_t(std::min<int64_t>(int64_t(total) + amount, UINT32_MAX));
@@ -101,7 +127,7 @@ enum class TNext { Finish, Repeat };
 
 void StretchDeadline(double &deadline, int64_t size, uint32_t bytes, uint32_t ms) {
   if (size < 0 || bytes == 0 || ms == 0) return;
-  const double estimate = std::round(double(size) * double(ms) / double(bytes)) * 1.5;
+  const double estimate = TransferEstimateMs(size, bytes, ms);
   const double left = std::round(DaysToMs(deadline - Now()));
   if (estimate >= left) deadline = Now() + MsToDays(estimate);
 }
@@ -109,7 +135,7 @@ void StretchDeadline(double &deadline, int64_t size, uint32_t bytes, uint32_t ms
 class THttpRequest::TExchange {
  public:
   TExchange(THttpRequest &request, THttpResponse &response, THttpCookieList *cookies,
-            std::string &error, double deadline)
+            std::string &error, TSteady::time_point deadline)
       : R(request), Response(response), Cookies(cookies), Error(error), Deadline(deadline) {}
 
   TNext Run();
@@ -136,7 +162,7 @@ class THttpRequest::TExchange {
   THttpResponse &Response;
   THttpCookieList *Cookies;
   std::string &Error;
-  double Deadline;
+  TSteady::time_point Deadline;
   std::unique_ptr<TQuorClientSocket> Socket;
 };
 
@@ -256,7 +282,7 @@ bool THttpRequest::TExchange::Send() {
   Trace(kSendingClose);
   Trace("");
   Trace(kReceivingOpen);
-  StretchDeadline(Deadline, int64_t(wire.size()), R.BytesSent, R.SendMs);
+  StretchSteadyDeadline(Deadline, int64_t(wire.size()), R.BytesSent, R.SendMs);
   Socket->SetTimeout(SecondsLeft(Deadline));
   const auto start = std::chrono::steady_clock::now();
   if (!Socket->WriteData(wire)) return false;
@@ -326,7 +352,7 @@ bool THttpRequest::TExchange::ReadBody() {
     expected = -1;
   if (expected == 0) return true;
 
-  StretchDeadline(Deadline, expected, R.BytesReceived, R.ReceiveMs);
+  StretchSteadyDeadline(Deadline, expected, R.BytesReceived, R.ReceiveMs);
   std::string buffer;
   const auto start = std::chrono::steady_clock::now();
   auto lastData = start;
@@ -364,7 +390,7 @@ bool THttpRequest::TExchange::ReadBody() {
     Socket->SetTimeout(SecondsLeft(Deadline));
     if (Socket->ReadData(buffer)) {
       lastData = std::chrono::steady_clock::now();
-      if (DaysToMs(Deadline - Now()) < kBodyGraceMs) Deadline = Now() + MsToDays(kBodyGraceMs);
+      if (MsLeft(Deadline) < kBodyGraceMs) Deadline = SteadyIn(kBodyGraceMs);
       if (expected < 0) continue;
     } else if (expected < 0) {
       if (MsSince(lastData) >= kQuietBodyMs) break;
@@ -471,7 +497,7 @@ TNext THttpRequest::TExchange::Run() {
   if (!Send()) return TNext::Finish;
 
   Response.Clear();
-  if (Passed(Deadline)) Deadline = Now() + MsToDays(kLateHeaderGraceMs);
+  if (Passed(Deadline)) Deadline = SteadyIn(kLateHeaderGraceMs);
   bool ended = false;
   if (!ReadHeaders(ended)) return TNext::Finish;
   if (ended && !ReadBody()) return TNext::Finish;
@@ -489,9 +515,19 @@ TNext THttpRequest::TExchange::Run() {
 
 void THttpRequest::PerformRequest(THttpResponse &response, THttpCookieList *cookies,
                                   std::string &error, double deadline) {
-  const double givenDeadline = deadline;
+  // The caller's date-time is turned into a monotonic one once; redirects
+  // and repeats share it.
+  const bool given = deadline != 0;
+  PerformUntil(response, cookies, error,
+               given ? SteadyIn(DaysToMs(deadline - Now())) : TSteady::time_point(), given);
+}
+
+void THttpRequest::PerformUntil(THttpResponse &response, THttpCookieList *cookies,
+                                std::string &error, std::chrono::steady_clock::time_point deadline,
+                                bool given) {
+  const auto givenDeadline = deadline;
   if (IsDeveloperMode() && !FTrace) FTrace = std::make_unique<TStringList>();
-  if (deadline == 0) deadline = Now() + MsToDays(double(Timeout) * 1000.0);
+  if (!given) deadline = SteadyIn(double(Timeout) * 1000.0);
   DnsResult = dns_NotPerformed;
   ConnectResult = 1;
   ++RequestCount;
@@ -511,7 +547,7 @@ void THttpRequest::PerformRequest(THttpResponse &response, THttpCookieList *cook
   if (next == TNext::Repeat) {
     const int32_t depth = RedirectDepth;
     ++RedirectDepth;
-    PerformRequest(response, cookies, error, givenDeadline);
+    PerformUntil(response, cookies, error, givenDeadline, given);
     RedirectDepth = depth;
     return;  // the innermost exchange has finished everything
   }

@@ -2,6 +2,7 @@
 // One HTTP/1.1 request to the webmail service, sent on a fresh connection by
 // PerformRequest, which also follows redirects, answers Digest challenges and
 // keeps the cookie jar up to date.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -68,6 +69,10 @@ class THttpRequest : public THttpCommunication {
 
  private:
   class TExchange;
+  // PerformRequest with its deadline on the monotonic clock; without Given,
+  // each repeat gets Timeout seconds of its own.
+  void PerformUntil(THttpResponse &response, THttpCookieList *cookies, std::string &error,
+                    std::chrono::steady_clock::time_point deadline, bool given);
   std::unique_ptr<TStringList> FTrace;  // open developer trace, if any
 };
 

@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -185,13 +186,20 @@ int DayOfWeek(TDateTime value) {
   return int(((days % 7) + 7 + 6) % 7) + 1;
 }
 
+namespace {
+std::atomic<double> gWallClockShift{0.0};
+}  // namespace
+
+void SetWallClockShift(double days) { gWallClockShift.store(days); }
+
 TDateTime Now() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
   tm local{};
   time_t secs = ts.tv_sec;
   long offset = localtime_r(&secs, &local) ? local.tm_gmtoff : 0;
-  return UnixToDateTime(int64_t(ts.tv_sec) + offset) + double(ts.tv_nsec) / 1e9 / 86400.0;
+  return UnixToDateTime(int64_t(ts.tv_sec) + offset) + double(ts.tv_nsec) / 1e9 / 86400.0 +
+         gWallClockShift.load();
 }
 
 TDateTime UnixToDateTime(int64_t seconds) {

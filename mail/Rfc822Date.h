@@ -26,6 +26,10 @@ void DecodeDateTime(TDateTime value, int &year, int &month, int &day, int &hour,
 int DayOfWeek(TDateTime value);
 // The local wall clock now.
 TDateTime Now();
+// Moves what Now() answers by Days, as a daylight-saving change or a clock
+// step does to the real clock: tests check with it that no time limit
+// hangs on the wall clock.
+void SetWallClockShift(double days);
 // Unix seconds (UTC) to a UTC date-time and back.
 TDateTime UnixToDateTime(int64_t seconds);
 int64_t DateTimeToUnix(TDateTime value);

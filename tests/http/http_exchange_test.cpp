@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "BuildConfig.h"
 #include "foundation/QuorUtil.h"
@@ -431,6 +433,41 @@ TEST_F(HttpExchange, DeveloperTraceRecordsTheConversation) {
 }  // namespace
 
 namespace {
+
+// A step of the wall clock (daylight saving, a clock set by hand) during an
+// exchange changes nothing: the time limits run on the monotonic clock.
+TEST_F(HttpExchange, WallClockStepsNeitherEndNorStretchAnExchange) {
+  for (const double step : {1.0 / 24, -1.0 / 24}) {
+    TTestHttpPeer peer([step](TPeerConnection &c, int) {
+      c.ReadRequest();
+      SetWallClockShift(step);  // an hour forward (or back) while the answer is awaited
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      c.Send(Answer("207 Multi-Status", "", "late but fine"));
+    });
+    Aim(peer.Port());
+    const auto start = std::chrono::steady_clock::now();
+    Perform(5);
+    SetWallClockShift(0);
+    EXPECT_TRUE(error.empty()) << error;
+    EXPECT_EQ(Status(), 207);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  }
+  // A stalled peer is given up on after the limit, not an hour later.
+  TTestHttpPeer stalled([](TPeerConnection &c, int) {
+    c.ReadRequest();
+    SetWallClockShift(-1.0 / 24);
+    std::this_thread::sleep_for(std::chrono::milliseconds(6000));
+  });
+  Aim(stalled.Port());
+  request.Timeout = 2;
+  response.Clear();
+  error.clear();
+  const auto start = std::chrono::steady_clock::now();
+  request.PerformRequest(response, &jar, error);
+  SetWallClockShift(0);
+  EXPECT_FALSE(error.empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(5500));
+}
 
 TEST(HttpDeadline, StretchesOnlyWhenTheMeasuredSpeedSaysItIsTooShort) {
   const double soon = Now() + MsToDays(1000);
