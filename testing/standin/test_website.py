@@ -670,6 +670,41 @@ class SiteTest(unittest.TestCase):
         self.assertTrue(any("/logout.srf?" in a.get("href") for a in home.dom.links()))
         self.assertFalse(any("/logout" in a.get("href") for a in self.browser.open("/").dom.links()))
 
+    def test_odd_requests_get_an_answer_and_break_nothing(self):
+        listing = self.inbox()
+        cookie = self.browser.cookie_string()
+        odd = [
+            ("GET", "/cgi-bin/HoTMaiL?curmbox=bogus&page=abc", None, "", 404),
+            ("GET", "/cgi-bin/HoTMaiL?page=-5", None, "", 200),
+            ("GET", "/cgi-bin/HoTMaiL?page=99999999999999999999", None, "", 200),
+            ("GET", "/cgi-bin/getmsg?msg=nope", None, "", 404),
+            ("GET", "/cgi-bin/getmsg?msg=03-archive&mimepart=99", None, "", 404),
+            ("GET", "/cgi-bin/saferd?msg=03-archive&mimepart=0", None, "", 404),
+            ("GET", "/cgi-bin/saferd?msg=03-archive", None, "", 404),
+            ("POST", "/cgi-bin/HoTMaiL", b"\xff\xfe%%%&&&=", "application/x-www-form-urlencoded",
+             302),
+            ("POST", "/cgi-bin/HoTMaiL", b"_HMaction=MoveTo&tobox=bogus&msgsel=01-welcome",
+             "application/x-www-form-urlencoded", 302),
+            ("POST", "/cgi-bin/compose", b"_HMaction=Send&draft=none&to=%%%",
+             "application/x-www-form-urlencoded", 302),
+            ("POST", "/cgi-bin/attach", b"garbage", 'multipart/form-data; boundary="x', 302),
+            ("POST", "/cgi-bin/dologin", b"", "application/x-www-form-urlencoded", 302),
+        ]
+        for method, path, body, kind, status in odd:
+            conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
+            try:
+                headers = {"Cookie": cookie}
+                if kind:
+                    headers["Content-Type"] = kind
+                conn.request(method, path, body, headers)
+                self.assertEqual(conn.getresponse().status, status, path)
+            finally:
+                conn.close()
+        self.assertEqual(len(self.folder("inbox")), 13)
+        page = self.browser.open("/cgi-bin/compose?mailto=1&to=%3Cscript%3Ex")
+        self.assertIn('value="&lt;script&gt;x"', page.html)
+        self.assertEqual(len(self.message_links(self.browser.open(listing.url))), 5)
+
     def test_scripts_stay_out_of_the_body(self):
         listing = self.inbox()
         head = listing.html[:listing.html.find("<body>")]
