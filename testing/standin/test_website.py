@@ -5,6 +5,7 @@ gateway's scraper does: by table ids, classes, link titles and form names."""
 import base64
 import email
 import email.policy
+import html
 import http.client
 import http.cookiejar
 import json
@@ -499,6 +500,20 @@ class SiteTest(unittest.TestCase):
         raw = urllib.request.urlopen("%s/_control/part?account=%s&msg=03-archive&mimepart=%d"
                                      % (self.base, USER, number), timeout=60).read()
         self.assertEqual(raw, data)
+
+    def test_a_download_of_several_megabytes_is_exact(self):
+        raw = mailstore.generated_message({"id": "big-one", "attachment": {
+            "name": "big.bin", "size": 5 * 1024 * 1024 + 7, "seed": "big"}})
+        self.control({"add_message": {"account": USER, "id": "big-one",
+                                      "raw": raw.decode("latin-1")}})
+        page = self.open_message("big-one")
+        link = list(page.dom.table("AttTable").all("a"))[1]
+        attach = self.browser.open(link.get("href"))
+        download = re.search(r"newAttachWin\('(http://[^<> '\")]*)'\)", attach.html).group(1)
+        data = urllib.request.urlopen(urllib.request.Request(
+            html.unescape(download), headers={"Cookie": self.browser.cookie_string()}),
+            timeout=60).read()
+        self.assertEqual(data, mailstore.generated_bytes("big", 5 * 1024 * 1024 + 7))
 
     def test_two_attachments_and_an_inline_picture_are_offered_for_download(self):
         page = self.open_message("06-minutes")
