@@ -130,7 +130,9 @@ bool TQuorHotController::CheckProgramFolder() {
 void TQuorHotController::ProbePort(TQuorServer &server, int start, int unprivilegedStart,
                                    std::string &portText) {
   int port = start;
-  int limit = std::max(kProbeLimit, start + 9 * kProbeStep);
+  // Probing stops above 1000 from the usual ports; a start above that (the
+  // unprivileged range, a test's own port) gets the same ten tries.
+  int limit = start <= kProbeLimit ? kProbeLimit : start + 9 * kProbeStep;
   bool switched = false;
   while (port <= limit && port <= 65535) {
     try {
@@ -146,7 +148,7 @@ void TQuorHotController::ProbePort(TQuorServer &server, int start, int unprivile
       AddLogLine("Ports below 1024 need privileges; probing from " +
                  std::to_string(unprivilegedStart) + " instead");
       port = unprivilegedStart;
-      limit = std::max(kProbeLimit, unprivilegedStart + 9 * kProbeStep);
+      limit = unprivilegedStart <= kProbeLimit ? kProbeLimit : unprivilegedStart + 9 * kProbeStep;
       continue;
     }
     port += kProbeStep;
