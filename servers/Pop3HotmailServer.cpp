@@ -8,6 +8,7 @@
 #include "BuildConfig.h"
 #include "http/Connectivity.h"
 #include "sessions/Notifier.h"
+#include "sessions/SessionFactory.h"
 
 namespace {
 // The gateway answers webmail round trips, which take far longer than a
@@ -263,8 +264,16 @@ void TPop3HotmailServerSpawnedSocket::DoPass(const std::string &arg) {
     }
     FSession = supplied;
   } else {
-    if (!FOwnedSession && server && server->SessionFactory)
-      FOwnedSession = server->SessionFactory();
+    // Without a provider the connection makes its own session, of the kind
+    // the pool hands out.
+    if (!FOwnedSession) {
+      try {
+        FOwnedSession =
+            server && server->SessionFactory ? server->SessionFactory() : CreatePooledSession();
+      } catch (const std::exception &e) {
+        Log(std::string("No session: ") + e.what(), 8, true);
+      }
+    }
     if (!FOwnedSession) {
       SendLine("-ERR userid and password required");
       return;
@@ -480,8 +489,10 @@ void TPop3HotmailServerSpawnedSocket::DoUidl(const std::string &arg) {
     SendLine(".");
     return;
   }
-  int number = Pop3MessageNumber(arg);
-  if (number < 0) {
+  // Only text that is no number at all asks for one; a negative number is
+  // simply no message.
+  int number = 0;
+  if (!TryStrToInt(arg, number)) {
     SendLine("-ERR A message number is required. " + Quoted(arg));
     return;
   }

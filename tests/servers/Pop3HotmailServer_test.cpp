@@ -300,6 +300,9 @@ TEST_F(Pop3Test, ListingCountsSizesSkipsDeletedAndChecksArguments) {
   EXPECT_EQ(Cmd(*c, "UIDL 3"), "+OK 3 U3");
   EXPECT_EQ(Cmd(*c, "UIDL abc"), "-ERR A message number is required. \"abc\"");
   EXPECT_EQ(Cmd(*c, "UIDL 9"), "-ERR No such Message \"9\"");
+  // A negative number is a number, just not one of a message.
+  EXPECT_EQ(Cmd(*c, "UIDL -5"), "-ERR No such Message \"-5\"");
+  EXPECT_EQ(Cmd(*c, "UIDL -1"), "-ERR No such Message \"-1\"");
   EXPECT_EQ(Cmd(*c, "UIDL 1"), "-ERR Message \"1\" has been marked deleted.");
   EXPECT_EQ(Cmd(*c, "RETR 1"), "-ERR Message \"1\" has already been marked deleted.");
   EXPECT_EQ(Cmd(*c, "TOP 1 0"), "-ERR Message \"1 0\" has been marked deleted.");
