@@ -203,7 +203,6 @@ TBrowserControl::TBrowserControl(QWidget *host) : QObject(nullptr), FHost(host) 
   // No storage name: off the record, cookies in memory and this profile's
   // alone.
   FProfile = new QWebEngineProfile(this);
-  FProfile->setHttpUserAgent(FProfile->httpUserAgent());
   QWebEngineSettings *settings = FProfile->settings();
   settings->setAttribute(QWebEngineSettings::AutoLoadImages, false);
   settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
@@ -224,6 +223,7 @@ TBrowserControl::TBrowserControl(QWidget *host) : QObject(nullptr), FHost(host) 
           [this](const QNetworkCookie &cookie) { FCookies->insertCookie(cookie); });
   connect(store, &QWebEngineCookieStore::cookieRemoved, this,
           [this](const QNetworkCookie &cookie) { FCookies->deleteCookie(cookie); });
+  // A download the page starts is never accepted, so nothing is saved.
   connect(FProfile, &QWebEngineProfile::downloadRequested, this, [](auto *) {});
 
   FPage = new TBrowserPage(FProfile, this);
