@@ -153,7 +153,7 @@ class HttpMailRoute:
             return
 
         base = server.base_url + endpoint
-        with server.store.lock:
+        with h.holding(server.store.lock):
             self.dispatch(h, account, base, rest)
 
     def dispatch(self, h, account, base, rest):

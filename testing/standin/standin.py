@@ -6,6 +6,7 @@ standard output ("PORT 45123"), until killed or until --max-seconds pass.
 See README.md for the accounts folder, the URLs and the fault switches."""
 
 import argparse
+import contextlib
 import json
 import os
 import select
@@ -77,6 +78,7 @@ class Handler(BaseHTTPRequestHandler):
         self.logged = False
         self.account_name = ""
         self.delay_in_body = None
+        self.held_answers = None
         self.set_cookie = ""
         self.body = b""
         length_text = self.headers.get("Content-Length", "0").strip() or "0"
@@ -131,9 +133,31 @@ class Handler(BaseHTTPRequestHandler):
             sys.stderr.write("standin: " + (fmt % args) + "\n")
 
     # ---- answers ------------------------------------------------------------
+    @contextlib.contextmanager
+    def holding(self, lock):
+        """Runs the block under Lock and writes the answers it gives only
+        once the lock is released: writing may wait (a slow reader, the delay
+        and no-Content-Length faults), and no other request, the control
+        endpoint included, may wait with it."""
+        if self.held_answers is not None:
+            with lock:
+                yield
+            return
+        self.held_answers = []
+        try:
+            with lock:
+                yield
+        finally:
+            held, self.held_answers = self.held_answers, None
+            for args, kwargs in held:
+                self.answer(*args, **kwargs)
+
     def answer(self, status, reason, headers, body=b"", bend=True):
         """Writes one answer, bending it as the active faults ask (unless
         not Bend: the control endpoint always answers plainly)."""
+        if self.held_answers is not None:
+            self.held_answers.append(((status, reason, headers, body), {"bend": bend}))
+            return
         method, path = self.command or "", self.path or ""
         switches = self.server.faults
         out = []

@@ -422,6 +422,40 @@ class StandinTest(unittest.TestCase):
         self.assertNotIn(b"content-length", head.lower())
         self.assertTrue(body.rstrip().endswith(b"</D:multistatus>"))
 
+    def test_a_held_answer_stalls_no_other_request(self):
+        for fault in ({"delay": {"seconds": 20, "where": "body", "methods": ["PROPFIND"],
+                                 "count": 1}},
+                      {"no_content_length": {"hold_seconds": 20, "count": 1}}):
+            with self.subTest(fault=fault):
+                request = self.raw_logon()
+                self.control({"faults": fault})
+                with socket.create_connection(("127.0.0.1", self.port), timeout=20) as held:
+                    held.sendall(request)
+                    received = b""
+                    while b"\r\n\r\n" not in received:
+                        chunk = held.recv(65536)
+                        if not chunk:
+                            break
+                        received += chunk
+                    self.assertTrue(received.startswith(b"HTTP/1.1 207 "), received[:80])
+                    # The answer has begun and is being held; the mailbox and
+                    # the control endpoint still answer meanwhile.
+                    with socket.create_connection(("127.0.0.1", self.port), timeout=8) as other:
+                        other.sendall(b"GET /_control HTTP/1.1\r\nhost: x\r\n"
+                                      b"Connection: close\r\n\r\n")
+                        reply = b""
+                        while True:
+                            chunk = other.recv(65536)
+                            if not chunk:
+                                break
+                            reply += chunk
+                    self.assertTrue(reply.startswith(b"HTTP/1.1 200 "), reply[:80])
+                    self.assertIn("hm:inbox", self.urls())
+                    held.settimeout(0.5)
+                    with self.assertRaises(socket.timeout):
+                        while held.recv(65536):
+                            pass
+
     def test_drop_mid_body_sends_less_than_announced(self):
         request = self.raw_logon()
         self.control({"faults": {"drop_mid_body": {"methods": ["PROPFIND"]}}})

@@ -247,7 +247,7 @@ class WebSiteRoute:
             return self.not_found(h)
         h.account_name = account.name
         ctx.account = account.name
-        with store.lock:
+        with h.holding(store.lock):
             ctx.folders = folder_ids(account)
             return self.signed_in(h, path, method, ctx, session, account, query)
 
