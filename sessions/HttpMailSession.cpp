@@ -113,6 +113,16 @@ bool THttpMailSession::MayTry(int tries, std::string &error) {
   return true;
 }
 
+void THttpMailSession::WithRetries(int tries, std::string &error,
+                                   const std::function<bool()> &attempt,
+                                   const std::function<std::string()> &retryNote) {
+  for (;; --tries) {
+    if (!MayTry(tries, error)) return;
+    if (!attempt() || tries < 2) return;
+    Log(retryNote(), kDetailRetry, true);
+  }
+}
+
 // ---- logon ----------------------------------------------------------------
 
 void THttpMailSession::DoLogon(const std::string &userId, const std::string &password,
@@ -241,30 +251,33 @@ bool THttpMailSession::CheckLoggedOn() {
 
 void THttpMailSession::ListFolders(THttpMailDirectoryList &list, int tries, std::string &error) {
   TCriticalSectionGuard guard(FLock);
-  if (!MayTry(tries, error)) return;
-  FillFolderListRequest(*Request, MsgFolderRootUrl);
-  Perform(error);
-  int status = 0;
+  // Which check failed goes into the retry line, so that a log tells a
+  // broken connection from an unreadable answer.
   int step = 0;
-  if (!error.empty()) {
-    error = "Request failed with:" + error;
-    step = 1;
-  } else if (!Response->GetStatusCode(status)) {
-    error = ExplainNoStatus(false);
-    step = Request->DnsResult != dns_NoError ? 2 : 3;
-  } else if (status != 207) {
-    error = "Bad Response: " + Quoted((*Response)[0]);
-    step = 4;
-  } else {
-    list.Clear();
-    if (!ReadFolderListing(Response->GetBody(), list)) {
-      error = "Could not parse server output.";
-      step = 5;
+  const auto attempt = [&]() {
+    FillFolderListRequest(*Request, MsgFolderRootUrl);
+    Perform(error);
+    int status = 0;
+    if (!error.empty()) {
+      error = "Request failed with:" + error;
+      step = 1;
+    } else if (!Response->GetStatusCode(status)) {
+      error = ExplainNoStatus(false);
+      step = Request->DnsResult != dns_NoError ? 2 : 3;
+    } else if (status != 207) {
+      error = "Bad Response: " + Quoted((*Response)[0]);
+      step = 4;
     } else {
+      list.Clear();
+      if (!ReadFolderListing(Response->GetBody(), list)) {
+        error = "Could not parse server output.";
+        step = 5;
+        return true;
+      }
       for (int i = 0; i < list.Count(); ++i) {
         if (Request->TerminateRequested()) {
           error = "Asked to terminate.";
-          return;
+          return false;
         }
         const THttpMailDirectory *folder = list.Items(i);
         if (folder->Special == "inbox")
@@ -274,15 +287,14 @@ void THttpMailSession::ListFolders(THttpMailDirectoryList &list, int tries, std:
         else if (folder->Special == "sendmsg")
           SendMsgUrl = folder->Href;
       }
-      return;
+      return false;
     }
-  }
-  if (tries >= 2) {
-    Log("Failed to get directory listing " + std::to_string(step) + " with:" + error +
-            ". Retrying...",
-        kDetailRetry, true);
-    ListFolders(list, tries - 1, error);
-  }
+    return true;
+  };
+  WithRetries(tries, error, attempt, [&]() {
+    return "Failed to get directory listing " + std::to_string(step) + " with:" + error +
+           ". Retrying...";
+  });
 }
 
 // ---- listings ---------------------------------------------------------------
@@ -317,18 +329,18 @@ void THttpMailSession::GetJunkMailList(TBasicMailMsgInfoList &list, std::string 
 void THttpMailSession::ListMessages(const std::string &folderUrl, TBasicMailMsgInfoList &list,
                                     std::string &error, int tries) {
   TCriticalSectionGuard guard(FLock);
-  if (!MayTry(tries, error)) return;
-  FillMessageListRequest(*Request, folderUrl);
-  Perform(error);
-  if (Judge(error, 207, 207)) {
+  const auto attempt = [&]() {
+    FillMessageListRequest(*Request, folderUrl);
+    Perform(error);
+    if (!Judge(error, 207, 207)) return true;
     if (Request->TerminateRequested()) {
       error = "Asked to terminate.";
-      return;
+      return false;
     }
     std::string problem;
     switch (ReadMessageListing(Response->GetBody(), list, problem)) {
       case TListingResult::Ok:
-        return;
+        return false;
       case TListingResult::Unreadable:
         error = "Could not parse server output.";
         break;
@@ -336,11 +348,9 @@ void THttpMailSession::ListMessages(const std::string &folderUrl, TBasicMailMsgI
         error = "Could not parse server output. " + problem;
         break;
     }
-  }
-  if (tries >= 2) {
-    Log("Directory listing failed with:" + error, kDetailRetry, true);
-    ListMessages(folderUrl, list, error, tries - 1);
-  }
+    return true;
+  };
+  WithRetries(tries, error, attempt, [&]() { return "Directory listing failed with:" + error; });
 }
 
 // ---- messages ---------------------------------------------------------------
@@ -349,48 +359,49 @@ void THttpMailSession::GetMsg(const std::string &url, TStringList &lines, std::s
                               int attempts) {
   TCriticalSectionGuard guard(FLock);
   lines.clear();
-  if (!MayTry(attempts, error)) return;
-  std::string host;
-  if (!Request->GetHeader("Host", host) || host.empty())
-    host = UrlHost(ApplyServiceBase(BRELVANE_HOTMAIL_HTTPMAIL_URL));
-  FillGetMsgRequest(*Request, url, host);
-  Perform(error);
-  if (Judge(error, 200, 200)) {
-    lines = Response->GetBody();
-    if (lines.empty()) error = "Empty message text";
-  }
-  if (!error.empty() && attempts >= 2) {
-    Log("Failed to get email with:" + error + ". Retrying...", kDetailRetry, true);
-    GetMsg(url, lines, error, attempts - 1);
-  }
+  const auto attempt = [&]() {
+    lines.clear();
+    std::string host;
+    if (!Request->GetHeader("Host", host) || host.empty())
+      host = UrlHost(ApplyServiceBase(BRELVANE_HOTMAIL_HTTPMAIL_URL));
+    FillGetMsgRequest(*Request, url, host);
+    Perform(error);
+    if (Judge(error, 200, 200)) {
+      lines = Response->GetBody();
+      if (lines.empty()) error = "Empty message text";
+    }
+    return !error.empty();
+  };
+  WithRetries(attempts, error, attempt,
+              [&]() { return "Failed to get email with:" + error + ". Retrying..."; });
 }
 
 void THttpMailSession::MarkMsgRead(const std::string &url, int attempts, std::string &error) {
   TCriticalSectionGuard guard(FLock);
-  if (!MayTry(attempts, error)) return;
-  FillMarkReadRequest(*Request, url);
-  Perform(error);
-  if (!Judge(error, 200, 200) && attempts >= 2) {
-    Log("Failed to mark email read with:" + error + ". Retrying...", kDetailRetry, true);
-    MarkMsgRead(url, attempts - 1, error);
-  }
+  const auto attempt = [&]() {
+    FillMarkReadRequest(*Request, url);
+    Perform(error);
+    return !Judge(error, 200, 200);
+  };
+  WithRetries(attempts, error, attempt,
+              [&]() { return "Failed to mark email read with:" + error + ". Retrying..."; });
 }
 
 void THttpMailSession::MoveMessage(const std::string &url, const std::string &targetFolderUrl,
                                    std::string &error, int tries) {
   TCriticalSectionGuard guard(FLock);
-  if (!MayTry(tries, error)) return;
   const std::string fileName = LastUrlSegment(url);
-  if (fileName.empty()) {
-    error = "Asked to delete msg with bad url";
-    return;
-  }
-  FillMoveRequest(*Request, url, targetFolderUrl + fileName);
-  Perform(error);
-  if (!Judge(error, 201, 201) && tries >= 2) {
-    Log("Failed to move email with:" + error + ". Retrying...", kDetailRetry, true);
-    MoveMessage(url, targetFolderUrl, error, tries - 1);
-  }
+  const auto attempt = [&]() {
+    if (fileName.empty()) {
+      error = "Asked to delete msg with bad url";
+      return false;
+    }
+    FillMoveRequest(*Request, url, targetFolderUrl + fileName);
+    Perform(error);
+    return !Judge(error, 201, 201);
+  };
+  WithRetries(tries, error, attempt,
+              [&]() { return "Failed to move email with:" + error + ". Retrying..."; });
 }
 
 void THttpMailSession::DeleteMsg(const std::string &url, std::string &error) {
@@ -432,43 +443,43 @@ void THttpMailSession::SendMsg(const std::string &mailFrom, bool flag, std::stri
                                int attempts, const TStringList &lines,
                                const TStringList &recipients, bool saveInSent) {
   TCriticalSectionGuard guard(FLock);
-  if (!MayTry(attempts, error)) return;
-  if (mailFrom.empty()) {
-    error = "No MailFrom address given";
-    return;
-  }
-  if (recipients.empty()) {
-    error = "No target addresses given";
-    return;
-  }
-  if (lines.empty()) {
-    error = "Message text was empty";
-    return;
-  }
-  if (SendMsgUrl.empty()) {
-    error = "Outbox url is unknown.";
-    return;
-  }
-  FillSendRequest(*Request, SendMsgUrl, flag, saveInSent, mailFrom, recipients, lines);
-  Perform(error);
-  int status = 0;
-  const bool haveStatus = Response->GetStatusCode(status);
-  if (!error.empty()) {
-    if (haveStatus && status == 412) {
-      error = "Sending limits imposed by " + GetServiceName() + " exceeded";
-      return;
+  const auto attempt = [&]() {
+    if (mailFrom.empty()) {
+      error = "No MailFrom address given";
+      return false;
     }
-    error = "Request failed with:" + error;
-  } else if (!haveStatus) {
-    error = ExplainNoStatus(false);
-  } else if (status == 412) {
-    error = "Sending limits imposed by mail server have been exceeded.";
-    return;
-  } else if (status < 200 || status > 299) {
-    error = "Bad Response: " + Quoted((*Response)[0]);
-  }
-  if (!error.empty() && attempts >= 2) {
-    Log("Failed to send email with:" + error + ". Retrying...", kDetailRetry, true);
-    SendMsg(mailFrom, flag, error, attempts - 1, lines, recipients, saveInSent);
-  }
+    if (recipients.empty()) {
+      error = "No target addresses given";
+      return false;
+    }
+    if (lines.empty()) {
+      error = "Message text was empty";
+      return false;
+    }
+    if (SendMsgUrl.empty()) {
+      error = "Outbox url is unknown.";
+      return false;
+    }
+    FillSendRequest(*Request, SendMsgUrl, flag, saveInSent, mailFrom, recipients, lines);
+    Perform(error);
+    int status = 0;
+    const bool haveStatus = Response->GetStatusCode(status);
+    if (!error.empty()) {
+      if (haveStatus && status == 412) {
+        error = "Sending limits imposed by " + GetServiceName() + " exceeded";
+        return false;
+      }
+      error = "Request failed with:" + error;
+    } else if (!haveStatus) {
+      error = ExplainNoStatus(false);
+    } else if (status == 412) {
+      error = "Sending limits imposed by mail server have been exceeded.";
+      return false;
+    } else if (status < 200 || status > 299) {
+      error = "Bad Response: " + Quoted((*Response)[0]);
+    }
+    return !error.empty();
+  };
+  WithRetries(attempts, error, attempt,
+              [&]() { return "Failed to send email with:" + error + ". Retrying..."; });
 }

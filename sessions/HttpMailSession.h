@@ -3,6 +3,7 @@
 // operation holds the session lock for its whole length (retries included),
 // because the shared Request and Response are refilled by each exchange and
 // the message loop keeps running while an exchange waits.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -68,4 +69,10 @@ class THttpMailSession : public TBasicWebMailSession {
   bool Judge(std::string &error, int low, int high);
   // "Retries exceeded" and the stop texts shared by every retried operation.
   bool MayTry(int tries, std::string &error);
+  // Runs Attempt up to Tries times, each try first passing MayTry. Attempt
+  // leaves its failure in Error and returns true when another try may help
+  // (a refusal that a repeat cannot change returns false). Before each
+  // repeat the line RetryNote words is logged; the last failure is kept.
+  void WithRetries(int tries, std::string &error, const std::function<bool()> &attempt,
+                   const std::function<std::string()> &retryNote);
 };

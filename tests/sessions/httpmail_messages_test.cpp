@@ -174,6 +174,28 @@ TEST_F(HttpMailMessages, GetMsgFailuresAreRetriedThenReported) {
   EXPECT_EQ(error, "Retries exceeded");
 }
 
+TEST_F(HttpMailMessages, AStopBetweenTriesEndsTheRetries) {
+  auto session = DemoSession();
+  bool terminate = false;
+  session->SetTerminateFlag(&terminate);
+  session->SetOnLog([&](const std::string &text, uint8_t, bool) {
+    if (text.find("Retrying...") != std::string::npos) terminate = true;
+  });
+  ASSERT_TRUE(Standin->SetFault("empty_message"));
+  TStringList lines;
+  std::string error;
+  session->GetMsg(InboxUrl("01-welcome"), lines, error, 5);
+  EXPECT_EQ(error, "Asked to terminate nicely");
+  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ(Standin->RequestsTo("GET", "/inbox/").size(), 1);
+
+  // The last try's failure is kept: no retry line and no stop check after it.
+  terminate = false;
+  session->GetMsg(InboxUrl("01-welcome"), lines, error, 1);
+  EXPECT_EQ(error, "Empty message text");
+  EXPECT_FALSE(terminate);
+}
+
 TEST_F(HttpMailMessages, MarkMsgReadCountsOnlyAn200) {
   auto session = DemoSession();
   std::string error;
