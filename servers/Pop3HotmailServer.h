@@ -14,7 +14,7 @@
 #include "sessions/BasicWebmail.h"
 
 // Builds a session the connection owns itself, used when no OnNeedSession
-// is assigned (the application installs one that makes a smart session).
+// is assigned; empty means CreatePooledSession (a smart session).
 using TPop3SessionFactory = std::function<std::unique_ptr<TBasicWebMailSession>()>;
 
 class TPop3HotmailServer : public TQuorServer {
