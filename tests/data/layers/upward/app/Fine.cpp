@@ -1,0 +1,3 @@
+#include "servers/QuorServer.h"
+#include "scraping/HotmailScraperFactory.h"
+#include <QString>

@@ -1,0 +1,2 @@
+#include "foundation/Lock.h"
+#include "config/Settings.h"

@@ -1,0 +1,3 @@
+#include "http/HttpRequest.h"
+#include "scraping/HtmlText.h"
+#include "mail/EmailMsg.h"

@@ -1,0 +1,2 @@
+#include "scraping/HTMLParser.h"
+#include "scraping/BrowserControl.h"
