@@ -87,24 +87,72 @@ TQuorServer::~TQuorServer() {
 
 bool TQuorServer::Active() const { return FListener && FListener->isListening(); }
 
+std::vector<std::unique_ptr<QTcpServer>> TQuorServer::Listen() {
+  std::vector<std::unique_ptr<QTcpServer>> listeners;
+  auto open = [&](const QHostAddress &address, quint16 port) {
+    auto listener = std::make_unique<QTcpServer>();
+    listener->setListenBacklogSize(5);
+    QTcpServer *raw = listener.get();
+    QObject::connect(raw, &QTcpServer::newConnection, [this, raw] { AcceptPending(raw); });
+    if (!listener->listen(address, port)) throw ESocketError(listener->errorString().toStdString());
+    listeners.push_back(std::move(listener));
+  };
+  if (FRestrictToLocalHost && FListenAddress == "0.0.0.0") {
+    // Only this machine may connect: then nothing else needs to reach the
+    // port at all (the per-connection check stays, for what gets through).
+    open(QHostAddress::LocalHost, static_cast<quint16>(FPort));
+    try {
+      open(QHostAddress::LocalHostIPv6, listeners.front()->serverPort());
+    } catch (const ESocketError &) {
+      // A machine without IPv6 loopback: IPv4 alone.
+    }
+  } else {
+    open(QHostAddress(QString::fromStdString(FListenAddress)), static_cast<quint16>(FPort));
+  }
+  return listeners;
+}
+
+void TQuorServer::CloseListeners() {
+  for (auto &listener : FListeners) {
+    listener->close();
+    listener->disconnect();
+    // The listener may be emitting right now (a connection being built pumps
+    // the loop), so it is released by the loop rather than here.
+    listener.release()->deleteLater();
+  }
+  FListeners.clear();
+  FListener = nullptr;
+}
+
 void TQuorServer::SetActive(bool value) {
   if (value == Active()) return;
   if (value) {
-    auto listener = std::make_unique<QTcpServer>();
-    listener->setListenBacklogSize(5);
-    QObject::connect(listener.get(), &QTcpServer::newConnection, [this] { AcceptPending(); });
-    QHostAddress address(QString::fromStdString(FListenAddress));
-    if (!listener->listen(address, static_cast<quint16>(FPort)))
-      throw ESocketError(listener->errorString().toStdString());
-    FListener = std::move(listener);
+    FListeners = Listen();
+    FListener = FListeners.front().get();
     return;
   }
-  FListener->close();
-  FListener->disconnect();
-  // The listener may be emitting right now (a connection being built pumps
-  // the loop), so it is released by the loop rather than here.
-  FListener.release()->deleteLater();
+  CloseListeners();
   DestroyAllConnections();
+}
+
+void TQuorServer::SetRestrictToLocalHost(bool value) {
+  if (value == FRestrictToLocalHost) return;
+  FRestrictToLocalHost = value;
+  if (!Active() || FListenAddress != "0.0.0.0") return;
+  // Listen again on the interfaces the option allows; live connections
+  // stay. The same port is taken again, so the old listeners go first.
+  const int port = FListener->serverPort();
+  const int configured = FPort;
+  CloseListeners();
+  FPort = port;
+  try {
+    FListeners = Listen();
+  } catch (const ESocketError &) {
+    FPort = configured;
+    throw;
+  }
+  FPort = configured;
+  FListener = FListeners.front().get();
 }
 
 void TQuorServer::SetPort(int value) {
@@ -128,9 +176,14 @@ void TQuorServer::Log(const std::string &text, uint8_t detail, bool error) {
   WriteLogLine(TranscriptFileName(), text, detail, error);
 }
 
-void TQuorServer::AcceptPending() {
-  while (FListener && FListener->hasPendingConnections()) {
-    std::unique_ptr<QTcpSocket> socket(FListener->nextPendingConnection());
+void TQuorServer::AcceptPending(QTcpServer *listener) {
+  auto live = [&] {
+    for (const auto &l : FListeners)
+      if (l.get() == listener) return true;
+    return false;
+  };
+  while (live() && listener->hasPendingConnections()) {
+    std::unique_ptr<QTcpSocket> socket(listener->nextPendingConnection());
     if (!socket) break;
     socket->setParent(nullptr);
     TQuorServerSpawnedSocket *connection = nullptr;

@@ -52,7 +52,11 @@ class TQuorServer {
   int TimeOut() const { return FTimeOut; }  // ms
   void SetTimeOut(int ms) { FTimeOut = ms; }
   bool RestrictToLocalHost() const { return FRestrictToLocalHost; }
-  void SetRestrictToLocalHost(bool value) { FRestrictToLocalHost = value; }
+  // With the listen address left at "0.0.0.0", true listens on the loopback
+  // addresses only (IPv4 and IPv6); a change while listening listens again
+  // at once (raising ESocketError when that fails) and keeps the live
+  // connections. New connections copy the value for their own check.
+  void SetRestrictToLocalHost(bool value);
   int ActiveConnections() const { return static_cast<int>(FPeerList.size()); }
   int MaxConnections() const { return FMaxConnections; }
   void SetMaxConnections(int value) { FMaxConnections = value; }
@@ -95,12 +99,16 @@ class TQuorServer {
 
  private:
   friend class TQuorServerSpawnedSocket;
-  void AcceptPending();
+  void AcceptPending(QTcpServer *listener);
+  // Opens the listeners the options ask for; raises ESocketError.
+  std::vector<std::unique_ptr<QTcpServer>> Listen();
+  void CloseListeners();
   void HousekeepingTick();
   void DestroyConnection(TQuorServerSpawnedSocket *connection);
   void Unregister(TQuorServerSpawnedSocket *connection);
 
-  std::unique_ptr<QTcpServer> FListener;
+  std::vector<std::unique_ptr<QTcpServer>> FListeners;
+  QTcpServer *FListener = nullptr;  // the first of them
   std::unique_ptr<QTimer> FHousekeeping;
   int FPort = 25;
   int FTimeOut = 60000;

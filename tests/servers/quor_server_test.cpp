@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QHostAddress>
+#include <QNetworkInterface>
 #include <QTcpSocket>
 #include <QTimer>
 #include <atomic>
@@ -492,4 +494,57 @@ TEST_F(QuorServerTest, OverlongPendingLineGetsTheErrorReplyAndTheConnectionClose
   ASSERT_TRUE(other->Send("SIZE" + std::string(20000, 'b') + "\r\n"));
   ASSERT_TRUE(other->ReadLine(line));
   EXPECT_EQ(line, "SIZE 20004");
+}
+
+// Local-only, with no listen address of the caller's: the port is not open
+// to other machines at all, on IPv4 and IPv6 loopback it is; turning the
+// option off listens everywhere again without dropping live connections.
+TEST(QuorServerListening, LocalOnlyListensOnLoopbackAndAChangeListensAgain) {
+  QHostAddress outward;
+  for (const QHostAddress &a : QNetworkInterface::allAddresses())
+    if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback()) outward = a;
+  TProtocolRecord record;
+  TTestServer server(&record);
+  server.SetListenAddress("0.0.0.0");
+  server.SetRestrictToLocalHost(true);
+  server.SetActive(true);
+  const int port = server.BoundPort();
+  ASSERT_GT(port, 0);
+  auto reaches = [port](const QHostAddress &address) {
+    QTcpSocket socket;
+    socket.connectToHost(address, static_cast<quint16>(port));
+    const bool connected = socket.waitForConnected(3000);
+    socket.abort();
+    return connected;
+  };
+  EXPECT_TRUE(reaches(QHostAddress::LocalHost));
+  QTcpSocket probe6;
+  probe6.bind(QHostAddress::LocalHostIPv6, 0);
+  const bool haveIPv6 = probe6.state() == QAbstractSocket::BoundState;
+  probe6.abort();
+  if (haveIPv6) {
+    EXPECT_TRUE(reaches(QHostAddress::LocalHostIPv6));
+  }
+  if (!outward.isNull()) {
+    EXPECT_FALSE(reaches(outward)) << outward.toString().toStdString();
+  }
+
+  auto client = std::make_unique<TLoopbackClient>();
+  ASSERT_TRUE(client->Connect(port));
+  std::string line;
+  ASSERT_TRUE(client->ReadLine(line));
+  server.SetRestrictToLocalHost(false);
+  EXPECT_EQ(server.BoundPort(), port);
+  if (!outward.isNull()) {
+    EXPECT_TRUE(reaches(outward));
+  }
+  EXPECT_TRUE(reaches(QHostAddress::LocalHost));
+  ASSERT_TRUE(client->Send("ECHO still here\r\n"));
+  ASSERT_TRUE(client->ReadLine(line));
+  EXPECT_EQ(line, "ECHO:still here");
+  server.SetRestrictToLocalHost(true);
+  if (!outward.isNull()) {
+    EXPECT_FALSE(reaches(outward));
+  }
+  EXPECT_TRUE(reaches(QHostAddress::LocalHost));
 }
