@@ -129,8 +129,12 @@ void TPop3HotmailServerSpawnedSocket::SignOff(const std::string &text) {
 }
 
 void TPop3HotmailServerSpawnedSocket::HandleLine(const std::string &line) {
-  // Nothing typed while the password is awaited reaches the log.
-  if (FState != ps_AwaitPass) Log("Read: " + Quoted(line), 1, false);
+  // Nothing typed while the password is awaited reaches the log, nor a
+  // password given out of turn.
+  if (FState != ps_AwaitPass) {
+    const std::string head = UpperCase(Trim(line).substr(0, 4));
+    Log("Read: " + Quoted(head == "PASS" ? std::string("PASS ****") : line), 1, false);
+  }
   Dispatch(ParsePop3Command(line));
 }
 

@@ -151,7 +151,7 @@ class Pop3Test : public testing::Test {
 TEST_F(Pop3Test, AuthorizationStatesAnswerOnlyTheAwaitedCommand) {
   auto c = Connect();
   EXPECT_EQ(Cmd(*c, "STAT"), "-ERR Awaiting user identification. Use USER command");
-  EXPECT_EQ(Cmd(*c, "PASS x"), "-ERR Awaiting user identification. Use USER command");
+  EXPECT_EQ(Cmd(*c, "PASS early-secret"), "-ERR Awaiting user identification. Use USER command");
   EXPECT_EQ(Cmd(*c, "USER"), "-ERR Awaiting user identification. Use USER command");
   EXPECT_EQ(Cmd(*c, "USER jdoe"), std::string("+OK Always happy to see jdoe Note: no domain "
                                               "supplied. \"jdoe@") +
@@ -166,7 +166,7 @@ TEST_F(Pop3Test, AuthorizationStatesAnswerOnlyTheAwaitedCommand) {
   EXPECT_TRUE(Mailbox.LoggedOn());
 
   EXPECT_EQ(Cmd(*c, "USER again"), "-ERR Already logged in");
-  EXPECT_EQ(Cmd(*c, "PASS again"), "-ERR Already logged in");
+  EXPECT_EQ(Cmd(*c, "PASS later-secret"), "-ERR Already logged in");
   EXPECT_EQ(Cmd(*c, "APOP jdoe 0123"), "-ERR Sorry, APOP is not allowed on this server");
   EXPECT_EQ(Cmd(*c, "AUTH"), "-ERR Sorry, AUTH is not allowed on this server");
   EXPECT_EQ(Cmd(*c, "   "), "-ERR Empty string sent.");
@@ -176,8 +176,12 @@ TEST_F(Pop3Test, AuthorizationStatesAnswerOnlyTheAwaitedCommand) {
   Quit(*c);
   EXPECT_FALSE(Mailbox.LoggedOn());  // released back to its supplier
 
-  // Nothing typed while the password was awaited reached the log.
-  for (const auto &l : Logs) EXPECT_EQ(l.Text.find("Two Words"), std::string::npos) << l.Text;
+  // Nothing typed while the password was awaited reached the log, nor a
+  // password given out of turn.
+  for (const auto &l : Logs) {
+    EXPECT_EQ(l.Text.find("Two Words"), std::string::npos) << l.Text;
+    EXPECT_EQ(l.Text.find("secret"), std::string::npos) << l.Text;
+  }
   EXPECT_TRUE(Logged("Read: \"USER jdoe\"", 1));
   EXPECT_TRUE(Logged("Unknown command Received: \"CAPA\"", 3));
 }
