@@ -1,6 +1,8 @@
 #include "foundation/StrUtil.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <limits>
 
 char UpCaseChar(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
@@ -131,19 +133,28 @@ std::string ReplaceAllText(std::string_view s, std::string_view from, std::strin
 }
 
 TStringList SplitLines(std::string_view text) {
+  // Large bodies (a whole message) come through here: the line ends are
+  // found with memchr rather than byte by byte, and the list is sized once.
+  const char *p = text.data();
+  const char *const end = p + text.size();
+  auto next = [end](const char *from, char c) {
+    const void *at = std::memchr(from, c, size_t(end - from));
+    return at ? static_cast<const char *>(at) : end;
+  };
+  size_t lineEnds = 0;
+  for (const char *lf = next(p, '\n'); lf != end; lf = next(lf + 1, '\n')) ++lineEnds;
   TStringList lines;
-  size_t start = 0, i = 0;
-  while (i < text.size()) {
-    char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.emplace_back(text.substr(start, i - start));
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      start = ++i;
-    } else {
-      ++i;
-    }
+  lines.reserve(lineEnds + 1);
+  const char *cr = next(p, '\r'), *lf = next(p, '\n');
+  while (p < end) {
+    if (cr < p) cr = next(p, '\r');
+    if (lf < p) lf = next(p, '\n');
+    const char *eol = std::min(cr, lf);
+    lines.emplace_back(p, size_t(eol - p));
+    if (eol == end) break;
+    p = eol + 1;
+    if (*eol == '\r' && p < end && *p == '\n') ++p;
   }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
   return lines;
 }
 

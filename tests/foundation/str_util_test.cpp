@@ -45,6 +45,36 @@ TEST(StrUtil, SplitLinesTreatsEveryLineEndAlike) {
   EXPECT_EQ(JoinLines({"a", "", "b"}), "a\r\n\r\nb\r\n");
 }
 
+// Every short text over {a, CR, LF} split as a byte-by-byte reading would:
+// runs of CRs, CR before CR LF, a line end first or last.
+TEST(StrUtil, SplitLinesAgreesWithAByteByByteReading) {
+  auto reference = [](const std::string &text) {
+    TStringList lines;
+    std::string line;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '\r' && text[i] != '\n') {
+        line += text[i];
+        continue;
+      }
+      lines.push_back(line);
+      line.clear();
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+  };
+  const char alphabet[] = {'a', '\r', '\n'};
+  for (int length = 0; length <= 7; ++length) {
+    int combinations = 1;
+    for (int i = 0; i < length; ++i) combinations *= 3;
+    for (int n = 0; n < combinations; ++n) {
+      std::string text;
+      for (int i = 0, k = n; i < length; ++i, k /= 3) text += alphabet[k % 3];
+      ASSERT_EQ(SplitLines(text), reference(text)) << testing::PrintToString(text);
+    }
+  }
+}
+
 TEST(StrUtil, ReplaceAllHandlesOverlapAndCase) {
   EXPECT_EQ(ReplaceAll("aaa", "aa", "b"), "ba");
   EXPECT_EQ(ReplaceAll("abc", "", "x"), "abc");
