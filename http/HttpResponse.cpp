@@ -1,5 +1,7 @@
 #include "http/HttpResponse.h"
 
+#include <iterator>
+
 namespace {
 
 // Splits at runs of blanks, as the status line is read.
@@ -65,11 +67,22 @@ void THttpResponse::MergeHeaders(const TStringList &headers) {
 }
 
 void THttpResponse::PutBody(const TStringList &body) {
+  FLines.resize(BodyStart());
+  FLines.insert(FLines.end(), body.begin(), body.end());
+}
+
+void THttpResponse::PutBody(TStringList &&body) {
+  FLines.resize(BodyStart());
+  FLines.reserve(FLines.size() + body.size());
+  std::move(body.begin(), body.end(), std::back_inserter(FLines));
+  body.clear();
+}
+
+size_t THttpResponse::BodyStart() {
   int end = HeaderEnd();
   if (end < 0) {
     FLines.emplace_back();
     end = Count() - 1;
   }
-  FLines.resize(size_t(end) + 1);
-  FLines.insert(FLines.end(), body.begin(), body.end());
+  return size_t(end) + 1;
 }

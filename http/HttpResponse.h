@@ -16,7 +16,14 @@ class THttpResponse : public THttpCommunication {
   void MergeHeaders(const TStringList &headers);
   // Makes Body the lines after the first empty line.
   void PutBody(const TStringList &body);
+  // The same, taking the lines over rather than copying them (a message
+  // body of many megabytes).
+  void PutBody(TStringList &&body);
 
   // Date-time (days) at which the last exchange ended, whatever its outcome.
   double ReceivedAt = 0;
+
+ private:
+  // Where the body begins, after an empty line added when there is none.
+  size_t BodyStart();
 };

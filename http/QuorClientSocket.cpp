@@ -14,7 +14,6 @@ constexpr int kReadRoundMs = 100;
 // limit instead, so that a short Timeout still allows a real connect.
 constexpr int32_t kMinAttemptShareMs = 5000;
 constexpr int32_t kShortTimeoutAttemptMs = 10000;
-constexpr int kLookupLimitMs = 5000;
 constexpr size_t kWriteBlock = 1024;
 constexpr int kWatchIntervalMs = 500;
 
@@ -92,7 +91,7 @@ void TIndyClientSocket::SetHost(const std::string &host) { FEngine->Host = host;
 
 uint32_t TIndyClientSocket::LookupHostAddress() {
   uint32_t address = 0;
-  if (LookupHost(FEngine->Host, kLookupLimitMs, address) != dns_NoError) return 0;
+  if (LookupHost(FEngine->Host, kHostLookupLimitMs, address) != dns_NoError) return 0;
   return address;
 }
 
@@ -300,7 +299,7 @@ bool TIndyClientSocket::ReadData(std::string &stream) {
       n = static_cast<size_t>(FEngine->ReadAvailable(1, true, false));
     }
     if (n > 0) {
-      stream += FEngine->ExtractFromBuffer(n);
+      FEngine->AppendFromBuffer(stream, n);
       return true;
     }
     // Text handed over from the pushback is data too.

@@ -207,14 +207,19 @@ std::string TSocketEngine::ReadLn(std::string_view terminator, int timeoutMs, in
 }
 
 std::string TSocketEngine::ExtractFromBuffer(size_t count) {
+  std::string out;
+  AppendFromBuffer(out, count);
+  return out;
+}
+
+void TSocketEngine::AppendFromBuffer(std::string &out, size_t count) {
   if (count > InputBufferSize()) throw ESocketEngineError("Not enough data in buffer.");
-  std::string out = FInput.substr(FInputPos, count);
+  out.append(FInput, FInputPos, count);
   FInputPos += count;
   if (FInputPos == FInput.size()) {
     FInput.clear();
     FInputPos = 0;
   }
-  return out;
 }
 
 int TSocketEngine::ReadAvailable(int timeoutMs, bool raiseIfGone, bool raiseOnTimeout) {

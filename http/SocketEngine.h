@@ -60,6 +60,8 @@ class TSocketEngine {
   std::string_view PeekBuffer() const { return std::string_view(FInput).substr(FInputPos); }
   // Takes exactly Count bytes out of the input buffer; throws when fewer wait.
   std::string ExtractFromBuffer(size_t count);
+  // The same, appended to Out without a copy in between.
+  void AppendFromBuffer(std::string &out, size_t count);
   // Reads whatever arrives within TimeoutMs into the input buffer; the number
   // of bytes read. With RaiseIfGone a peer that has gone (and left nothing
   // unread) throws; with RaiseOnTimeout so does an empty wait.

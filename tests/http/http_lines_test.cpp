@@ -206,6 +206,17 @@ TEST(HttpResponseLines, PutBodyReplacesWhateverBodyWasThere) {
   EXPECT_EQ(Of(r), (TStringList{"HTTP/1.1 200 OK", "A: 1", "", "body"}));
   r.Lines() = {"HTTP/1.1 200 OK"};
   EXPECT_TRUE(r.GetBody().empty());
+  // A body handed over by reference stays the caller's; the same lines
+  // handed over to keep give the same response.
+  const TStringList kept = {"k1", "", "k2"};
+  r.Lines() = {"HTTP/1.1 200 OK", "", "old"};
+  r.PutBody(kept);
+  EXPECT_EQ(kept, (TStringList{"k1", "", "k2"}));
+  const TStringList byCopy = Of(r);
+  r.Lines() = {"HTTP/1.1 200 OK", "", "old"};
+  TStringList given = kept;
+  r.PutBody(std::move(given));
+  EXPECT_EQ(Of(r), byCopy);
 }
 
 TEST(HttpServiceBase, OverrideReplacesSchemeHostAndPortOnly) {
