@@ -12,7 +12,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <vector>
 
 #include "common/GatewayProcess.h"
 #include "common/StandinProcess.h"
@@ -208,6 +210,48 @@ print(ids[2])
   // Only the one deletion; the two messages taken back stay, unread or not.
   EXPECT_EQ(after.size(), expected.size());
   for (const auto &[id, read] : expected) EXPECT_EQ(after.count(id), 1u) << id;
+}
+
+// With marking read on, what was fetched ends read on the site, and the
+// marking costs no page: opening the message to fetch it read it already.
+TEST_F(ScrapeRoad, MarkingReadKeepsFetchedMessagesReadWithoutAnotherPage) {
+  ASSERT_EQ(Gateway->Terminate(), 0) << Gateway->Errors;
+  std::ofstream(Home / "Settings.ini", std::ios::binary)
+      << "[Receiving]\r\nPopPort=" << Pop << "\r\nMarkRead=1\r\nUnReadOnly=0\r\n"
+      << "NoDuplicates=0\r\nBulkMail=1\r\n[Sending]\r\nSmtpPort=" << Smtp << "\r\n";
+  Gateway = std::make_unique<TGateway>(Home, Standin->Base());
+  ASSERT_TRUE(Gateway->WaitStarted()) << Gateway->Output;
+
+  const std::string script = R"PY(
+import poplib, sys
+p = poplib.POP3("127.0.0.1", int(sys.argv[1]), timeout=200)
+p.user(sys.argv[2]); p.pass_(sys.argv[3])
+numbers = {line.split()[1].decode(): int(line.split()[0]) for line in p.uidl()[1]}
+for uid in sys.argv[4:]:
+    p.retr(numbers[uid])
+p.quit()
+)PY";
+  const std::vector<std::string> fetched = {"04-eight-bit", "07-lunch", "09-trip"};
+  TReadFlags expected = ReadFlags(kSiteUser, "inbox");
+  for (const std::string &id : fetched) {
+    ASSERT_EQ(expected.count(id), 1u) << id;
+    ASSERT_FALSE(expected[id]) << id << " should start unread";
+    expected[id] = true;
+  }
+  ASSERT_TRUE(Standin->ClearRequests());
+  QStringList args = {"-c", QString::fromStdString(script), QString::number(Pop), kSiteUser,
+                      kSitePassword};
+  for (const std::string &id : fetched) args << QString::fromStdString(id);
+  const TRun run = RunClient("python3", args, "", kClientLimitMs);
+  ASSERT_EQ(run.Exit, 0) << run.Output << Gateway->Output;
+  EXPECT_TRUE(WaitFor([&] { return ReadFlags(kSiteUser, "inbox") == expected; }, 60000))
+      << Gateway->Output;
+  // Let the connection's end run, then count: one page per fetch, no
+  // listing command.
+  EXPECT_TRUE(Gateway->WaitForOutput("Disconnected", 60000));
+  Gateway->Poll(3000);
+  EXPECT_EQ(Standin->RequestsTo("GET", "/cgi-bin/getmsg").size(), 3);
+  EXPECT_EQ(Standin->RequestsTo("POST", "/cgi-bin/HoTMaiL").size(), 0);
 }
 
 // A password the site refuses ends the log-on after one try; HTTPMail
