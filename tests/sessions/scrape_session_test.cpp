@@ -171,6 +171,20 @@ TEST_F(ScrapeSessionTest, ListingsBecomeRecordsWithoutRepeatedIds) {
   EXPECT_EQ(list.Items(2)->Uidl, "J1");
 }
 
+TEST_F(ScrapeSessionTest, AListingThatFailsPartWayAddsNothing) {
+  Site->Inbox = {TFakeScraper::Address("M1", 10, false)};
+  Site->Junk = {TFakeScraper::Address("J1", 10, false)};
+  Site->ListError = "Unexpected problem reading inbox: gone";
+  LogOn();
+  TBasicMailMsgInfoList list;
+  std::string error;
+  Session->GetInboxList(list, error);
+  EXPECT_EQ(error, "Unexpected problem reading inbox: gone");
+  Session->GetJunkMailList(list, error);
+  EXPECT_EQ(error, "Unexpected problem reading inbox: gone");
+  EXPECT_EQ(list.Count(), 0);
+}
+
 TEST_F(ScrapeSessionTest, FetchRetriesFollowTheTryCount) {
   LogOn();
   const std::string address = TFakeScraper::Address("M1", 10, true);

@@ -27,6 +27,7 @@ class TFakeScraper : public TSiteScraper {
   std::deque<std::string> MarkReadErrors;
   std::deque<std::string> SendErrors;
   std::string DeleteError;
+  std::string ListError;  // both listings report it, after listing what they found
 
   // What the session asked for.
   int LoginCalls = 0;
@@ -90,12 +91,12 @@ class TFakeScraper : public TSiteScraper {
     error = SiteSessionValid ? "" : "Not logged in";
   }
   void ReadInbox(TStringList &addresses, std::string &error) override {
-    error.clear();
     for (const std::string &a : Inbox) addresses.push_back(a);
+    error = ListError;
   }
   void ReadJunkFolder(TStringList &addresses, std::string &error) override {
-    error.clear();
     for (const std::string &a : Junk) addresses.push_back(a);
+    error = ListError;
   }
   std::unique_ptr<TEmailMsg> ReadMessage(const std::string &address, std::string &error) override {
     ++ReadCalls;
