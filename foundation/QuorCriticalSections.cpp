@@ -31,10 +31,6 @@ TThreadToken &CurrentThreadToken() {
 
 void TAbstractCriticalSection::Enter() { Acquire(); }
 void TAbstractCriticalSection::Leave() { Release(); }
-bool TAbstractCriticalSection::TryEnter() {
-  Acquire();
-  return true;
-}
 
 // ---- TMutexCriticalSection -----------------------------------------------
 

@@ -17,7 +17,10 @@ class TAbstractCriticalSection {
   virtual ~TAbstractCriticalSection() = default;
   virtual void Enter();
   virtual void Leave();
-  virtual bool TryEnter();
+  // Takes the lock only when that needs no wait; false otherwise. Each kind
+  // of lock says how it tries, since a try that fell back on a waiting
+  // acquire would hold up a caller that polls to avoid exactly that wait.
+  virtual bool TryEnter() = 0;
 
   const std::string &Name() const { return FName; }
   int32_t TimeOut() const { return FTimeOut; }
