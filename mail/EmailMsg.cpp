@@ -213,6 +213,9 @@ bool TEmailMsg::ParseReader(TLineReader &reader) {
     TEmailMsgPart *part = FParts->AddPart(FHeader);
     part->SetParseSubpartsFlag(FParseSubparts);
     if (!TEmailMsgPart::HasDelimiterLine(reader, delimiter)) {
+      // One body, as the part's own split keeps it (no closing line is
+      // invented), with the missing delimiter noted on the header.
+      if (!delimiter.empty()) FHeader->AddDiagnostics(hd_DelimiterMissing);
       part->SplitAt(reader, std::string());
     } else {
       while (!part->SplitAt(reader, delimiter)) {

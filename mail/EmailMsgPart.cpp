@@ -290,8 +290,10 @@ void TEmailMsgPart::SplitIntoSubparts(TLineReader &reader, bool full) {
   part->FParseSubparts = FParseSubparts;
   // A body without a single delimiter line has no parts: inventing a closing
   // line for it would be read by an enclosing multipart that uses the same
-  // boundary, and change the message on every round trip.
+  // boundary, and change the message on every round trip. The header that
+  // named the boundary still learns that no delimiter came.
   if (!HasDelimiterLine(reader, delimiter)) {
+    if (!delimiter.empty() && part->FHeader) part->FHeader->AddDiagnostics(hd_DelimiterMissing);
     part->SplitAt(reader, std::string(), full);
     return;
   }

@@ -70,6 +70,10 @@ TEST(EmailAddress, SourceRoutesAndThePlaceholder) {
   EXPECT_EQ(ValidateAddress("@relay.example.net,hub.example.org:joe@example.com"),
             af_SourceRoute | af_Invalid);
   EXPECT_EQ(ValidateAddress("@relay.example.net joe@example.com"), af_Invalid | af_SourceRoute);
+  // A tab may follow a comma of the route (the obsolete route syntax allows
+  // folding white space there); a blank anywhere is refused on its own.
+  EXPECT_EQ(ValidateAddress("@relay.example.net,\t@hub.example.org:joe@example.com"),
+            af_SourceRoute);
   EXPECT_EQ(ValidateAddress("joe@example.com"), 0);
   EXPECT_EQ(Parse("<Undisclosed.Recipients>").AddressFlags(),
             af_Undisclosed | af_Invalid | af_AngleBrackets);

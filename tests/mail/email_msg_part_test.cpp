@@ -133,9 +133,13 @@ TEST(EmailMsgPart, MultipartBodyWithoutAnyDelimiterStaysOneBody) {
   auto msg = NewMessage(text);
   ASSERT_EQ(msg->Parts().Count(), 3);
   EXPECT_EQ(Written(*msg, true), text);
+  EXPECT_TRUE(msg->Parts().Items(1)->Header()->Diagnostics() & hd_DelimiterMissing);
+  EXPECT_FALSE(msg->Parts().Items(2)->Header()->Diagnostics() & hd_DelimiterMissing);
   auto plain = NewMessage("Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\njust text\r\n");
   EXPECT_EQ(Written(*plain, true),
             "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\njust text\r\n");
+  ASSERT_EQ(plain->Parts().Count(), 1);
+  EXPECT_TRUE(plain->Parts().Items(0)->Header()->Diagnostics() & hd_DelimiterMissing);
 }
 
 TEST(EmailMsgPart, HeaderOfAnEncodedMultipartStaysOutsideTheEncoding) {
