@@ -41,15 +41,15 @@ int CheckConnectivity() {
     }
     TQuorClientSocket socket("CheckConnectivity");
     uint32_t address = 0;
-    if (LookupHost(host, kProbeLookupMs, address) != dns_NoError) return 2;
-    if (address == 0) return 1;
+    if (LookupHost(host, kProbeLookupMs, address) != dns_NoError) return cy_LookupFailed;
+    if (address == 0) return cy_NoAddress;
     socket.SetHost(IPv4ToText(address));
     socket.ConnectRetries = kProbeRetries;
     socket.SetPort(port);
-    if (!socket.Connect()) return 3;
+    if (!socket.Connect()) return cy_ConnectFailed;
     socket.Close();
-    return 0;
+    return cy_Reached;
   } catch (...) {
-    return 4;
+    return cy_Exception;
   }
 }

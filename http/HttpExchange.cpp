@@ -18,8 +18,6 @@
 
 namespace {
 
-// Limit of the host lookup before connecting.
-constexpr int kLookupLimitMs = 5000;
 // When the headers start after the deadline, the answer still gets this long.
 constexpr double kLateHeaderGraceMs = 5000;
 // A body that is still arriving never runs out of time with less than this.
@@ -240,7 +238,7 @@ bool THttpRequest::TExchange::OpenConnection(const std::string &hostName, int po
     uint32_t address = 0;
     TDNSResult result;
     try {
-      result = HttpLookupHost(host, kLookupLimitMs, address);
+      result = HttpLookupHost(host, kHostLookupLimitMs, address);
     } catch (const std::exception &e) {
       Error = std::string("Excepted looking up host with:") + e.what();
       R.DnsResult = dns_InternalError;
@@ -253,7 +251,7 @@ bool THttpRequest::TExchange::OpenConnection(const std::string &hostName, int po
     }
     R.DnsResult = dns_NoError;
     if (address == 0) {
-      R.ConnectResult = 2;
+      R.ConnectResult = cr_NoAddress;
       Error = "Host lookup failed. Host \"" + host + "\" doesnt exist";
       return false;
     }
@@ -270,7 +268,7 @@ bool THttpRequest::TExchange::OpenConnection(const std::string &hostName, int po
     Socket->SetTimeout(SecondsLeft(Deadline));
     connected = Socket->Connect();
   }
-  R.ConnectResult = connected ? 0 : 1;
+  R.ConnectResult = connected ? cr_Connected : cr_ConnectFailed;
   return connected;
 }
 
@@ -529,7 +527,7 @@ void THttpRequest::PerformUntil(THttpResponse &response, THttpCookieList *cookie
   if (IsDeveloperMode() && !FTrace) FTrace = std::make_unique<TStringList>();
   if (!given) deadline = SteadyIn(double(Timeout) * 1000.0);
   DnsResult = dns_NotPerformed;
-  ConnectResult = 1;
+  ConnectResult = cr_ConnectFailed;
   ++RequestCount;
 
   TNext next = TNext::Finish;

@@ -15,6 +15,13 @@
 
 class TQuorClientSocket;
 
+// How the last exchange's connection went, beside its host lookup.
+enum TConnectResult : uint8_t {
+  cr_Connected = 0,      // the connection was made
+  cr_ConnectFailed = 1,  // no connection (or none tried yet)
+  cr_NoAddress = 2,      // the host's name gave no address
+};
+
 class THttpRequest : public THttpCommunication {
  public:
   THttpRequest();
@@ -59,7 +66,7 @@ class THttpRequest : public THttpCommunication {
   int32_t MaxAuthAttempts = 2;
   bool DetectBadPassword = true;
   TDNSResult DnsResult = dns_NotPerformed;
-  uint8_t ConnectResult = 1;
+  uint8_t ConnectResult = cr_ConnectFailed;  // one of TConnectResult
   int32_t RequestCount = 0;
   std::string UserId;
   std::string Password;

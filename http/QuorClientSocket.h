@@ -14,6 +14,10 @@
 
 class TQuorAbstractClientSocket;
 
+// How long the host lookup before a connection may take, for every
+// outgoing connection alike.
+constexpr int kHostLookupLimitMs = 5000;
+
 using TSocketNotifyEvent = std::function<void(TQuorAbstractClientSocket *sender)>;
 using TSocketErrorEvent =
     std::function<void(TQuorAbstractClientSocket *sender, const std::string &message)>;

@@ -8,6 +8,17 @@
 #include <string>
 #include <vector>
 
+// Detail numbers of log lines, from least to most important; the threshold
+// keeps the file to the more important ones.
+constexpr uint8_t kLogDetailClientLine = 1;   // command lines read from the client
+constexpr uint8_t kLogDetailSentLine = 2;     // lines written to the client
+constexpr uint8_t kLogDetailClientError = 3;  // protocol errors by the client
+constexpr uint8_t kLogDetailRoutine = 4;      // routine requests, connect and disconnect
+constexpr uint8_t kLogDetailStep = 5;         // significant steps; retried failures
+constexpr uint8_t kLogDetailMarkRead = 7;     // marking mail read
+constexpr uint8_t kLogDetailConnection = 8;   // connection and socket events, webmail errors
+constexpr uint8_t kLogDetailRefusal = 9;      // time-outs, dropped lines and refusals
+constexpr uint8_t kLogDetailSecurity = 10;    // security refusals, the log-on road chosen
 // Detail number that marks a line as never written to the file.
 constexpr uint8_t kLogDetailNever = 11;
 

@@ -38,6 +38,8 @@ constexpr int kPollMs = 100;
 constexpr int kMaxLogoutRounds = 3;
 // How long a file-upload field may take to report the chosen file.
 constexpr int kFileChooserWaitMs = 3000;
+// Detail of the line logged when the site's log-on page cannot be reached.
+constexpr uint8_t kDetailSiteLogonFailure = 7;
 
 const char *const kLoginMarker = "name=\"passwd\"";
 const char *const kInboxId = "00000000-0000-0000-0000-000000000001";
@@ -395,7 +397,7 @@ void THotmailScraper::Login(const std::string &user, const std::string &password
       FBrowser->Navigate(ApplyServiceBase(BRELVANE_SITE_HOME));
       if (!WaitForPage(kLoginMarker)) {
         error = "Failed to connect to hotmail";
-        Log(error, 7, true);
+        Log(error, kDetailSiteLogonFailure, true);
         return;
       }
       // Signed in already (as anybody): sign out first.
@@ -441,7 +443,7 @@ void THotmailScraper::Login(const std::string &user, const std::string &password
           error = "Timed out waiting for login response from hotmail";
           FUserName.clear();
           FPassword.clear();
-          Log(error, 7, true);
+          Log(error, kDetailSiteLogonFailure, true);
         }
         // The forms taken from the logon page went with it.
         break;

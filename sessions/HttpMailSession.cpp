@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "BuildConfig.h"
+#include "log/Log.h"
 #include "mail/Rfc822Date.h"
 #include "sessions/HttpMailMsgInfo.h"
 #include "sessions/HttpMailTemplates.h"
@@ -16,8 +17,8 @@ constexpr double kExchangeSeconds = 180;
 // Tries of the operations that the session starts on its own behalf.
 constexpr int kInnerTries = 5;
 
-constexpr uint8_t kDetailRetry = 5;
-constexpr uint8_t kDetailAlreadyLoggedIn = 8;
+constexpr uint8_t kDetailRetry = kLogDetailStep;
+constexpr uint8_t kDetailAlreadyLoggedIn = kLogDetailConnection;
 
 std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
 
@@ -73,9 +74,9 @@ std::string THttpMailSession::ExplainNoStatus(bool forLogon) {
       break;
   }
   switch (Request->ConnectResult) {
-    case 1:
+    case cr_ConnectFailed:
       return "Failed to connect to " + GetServiceName() + ".";
-    case 2:
+    case cr_NoAddress:
       return forLogon ? "Failed to get " + GetServiceName() + " IP (dns error)"
                       : "Failed to connect to " + GetServiceName() + ".";
     default:

@@ -56,7 +56,7 @@ TBasicWebMailSession *TSessionPool::NeedSession(const std::string &userId,
       WriteLogLine(
           "Brelvane",
           "User id \"" + userId + "\" has no domain; the service's default mail domain is assumed",
-          9, false);
+          kLogDetailRefusal, false);
     for (const auto &session : FSessions)
       if (Idle(session.get()) && SameText(session->GetUserId(), userId) &&
           session->GetPassword() == password)

@@ -1,11 +1,12 @@
 #include "sessions/SmartWebmailSession.h"
 
+#include "log/Log.h"
 #include "sessions/HttpMailSession.h"
 #include "sessions/WebmailScrapeSession.h"
 
 namespace {
 
-constexpr uint8_t kDetailMethodChosen = 10;
+constexpr uint8_t kDetailMethodChosen = kLogDetailSecurity;
 
 // Clears a flag when the scope ends, however it ends.
 class TFlagScope {

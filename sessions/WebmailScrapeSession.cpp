@@ -2,13 +2,14 @@
 
 #include <algorithm>
 
+#include "log/Log.h"
 #include "mail/EmailMsg.h"
 #include "scraping/MessageAddress.h"
 
 namespace {
 
-constexpr uint8_t kDetailRetry = 5;
-constexpr uint8_t kDetailAlreadyLoggedIn = 8;
+constexpr uint8_t kDetailRetry = kLogDetailStep;
+constexpr uint8_t kDetailAlreadyLoggedIn = kLogDetailConnection;
 
 TScraperFactory &InstalledFactory() {
   static TScraperFactory factory;

@@ -388,13 +388,13 @@ TEST(Connectivity, ProbeReachesListenerAndReportsClosedPortAndUnknownHost) {
   TLoopbackPeer peer;
   peer.Serve([](int) {});
   SetConnectivityProbeHost("127.0.0.1", peer.Port());
-  EXPECT_EQ(CheckConnectivity(), 0);
+  EXPECT_EQ(CheckConnectivity(), cy_Reached);
   peer.Join();
   SetConnectivityProbeHost("127.0.0.1", ClosedLoopbackPort());
-  EXPECT_EQ(CheckConnectivity(), 3);
+  EXPECT_EQ(CheckConnectivity(), cy_ConnectFailed);
   SetConnectivityProbeHost("no-such-host.invalid", 80);
   int r = CheckConnectivity();
-  EXPECT_TRUE(r == 1 || r == 2) << r;
+  EXPECT_TRUE(r == cy_NoAddress || r == cy_LookupFailed) << r;
   EXPECT_TRUE(SetConnectivityProbeHostText("127.0.0.1:8080"));
   EXPECT_FALSE(SetConnectivityProbeHostText("127.0.0.1"));
   EXPECT_FALSE(SetConnectivityProbeHostText("127.0.0.1:http"));

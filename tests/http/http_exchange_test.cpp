@@ -87,7 +87,7 @@ TEST_F(HttpExchange, SendsFixedUpRequestAndReadsLengthDelimitedBodyArrivingInPie
   EXPECT_EQ(response.GetBody(),
             (TStringList{"<a>", "Set-Cookie: evil=1; domain=127.0.0.1; path=/", "last"}));
   EXPECT_EQ(request.DnsResult, dns_NoError);
-  EXPECT_EQ(request.ConnectResult, 0);
+  EXPECT_EQ(request.ConnectResult, cr_Connected);
   EXPECT_GT(response.ReceivedAt, 0);
 
   ASSERT_EQ(peer.Requests().size(), 1u);
@@ -353,7 +353,7 @@ TEST_F(HttpExchange, HostLookupOutcomes) {
   Perform();
   EXPECT_EQ(error, "Host lookup failed. Host \"mail.example\" doesnt exist");
   EXPECT_EQ(request.DnsResult, dns_NoError);
-  EXPECT_EQ(request.ConnectResult, 2);
+  EXPECT_EQ(request.ConnectResult, cr_NoAddress);
 
   SetHttpHostLookup(
       [](const std::string &, int, uint32_t &) -> TDNSResult { throw std::runtime_error("boom"); });
@@ -382,7 +382,7 @@ TEST_F(HttpExchange, NoStatusWhenNothingCouldBeSent) {
   Perform();
   EXPECT_EQ(error, "");
   EXPECT_EQ(Status(), -1);
-  EXPECT_EQ(request.ConnectResult, 1);
+  EXPECT_EQ(request.ConnectResult, cr_ConnectFailed);
 
   TTestHttpPeer peer([](TPeerConnection &c, int) { c.ReadRequest(); });
   bool cancel = true;
