@@ -209,11 +209,18 @@ bool TQuorHotController::FormCreate(int argc, char **argv) {
   std::error_code ec;
   FFirstRun = !fs::exists(SettingsPath(), ec);
   if (FFirstRun) {
-    ProbePort(*FPopServer, FOptions.PopProbeStart, FOptions.PopUnprivilegedStart, Controls.PopPort);
-    ProbePort(*FSmtpServer, FOptions.SmtpProbeStart, FOptions.SmtpUnprivilegedStart,
-              Controls.SmtpPort);
+    // A port given on the command line needs no probe (nor the privileges
+    // a probe from 110 or 25 may ask for).
+    if (FOptions.PopPort.empty())
+      ProbePort(*FPopServer, FOptions.PopProbeStart, FOptions.PopUnprivilegedStart,
+                Controls.PopPort);
+    if (FOptions.SmtpPort.empty())
+      ProbePort(*FSmtpServer, FOptions.SmtpProbeStart, FOptions.SmtpUnprivilegedStart,
+                Controls.SmtpPort);
   }
   ReadSettings();
+  if (!FOptions.PopPort.empty()) Controls.PopPort = FOptions.PopPort;
+  if (!FOptions.SmtpPort.empty()) Controls.SmtpPort = FOptions.SmtpPort;
   --FUpdateDepth;
   UpdateControls();
 

@@ -24,6 +24,10 @@ struct TControllerOptions {
   int SmtpUnprivilegedStart = 1025;
   // Interface both servers listen on; "0.0.0.0" lets LocalOnly decide.
   std::string ListenAddress = "0.0.0.0";
+  // Ports given on the command line (empty: none). They replace the stored
+  // ones as an edit in the window would, and are saved with the settings.
+  std::string PopPort;
+  std::string SmtpPort;
   TSessionPool::TFactory SessionFactory;  // empty: CreatePooledSession
   // Sees every line added to the log buffer (the headless mode prints them).
   std::function<void(const std::string &line)> OnLogLine;

@@ -162,7 +162,15 @@ int main(int argc, char **argv) {
   parser.addOption(headlessOption);
   parser.addOption(serviceOption);
   parser.addOption(probeOption);
+  QCommandLineOption popPortOption(
+      "pop-port", "Listen for POP3 on PORT, saved in the settings as if typed in the window.",
+      "PORT");
+  QCommandLineOption smtpPortOption(
+      "smtp-port", "Listen for SMTP on PORT, saved in the settings as if typed in the window.",
+      "PORT");
   parser.addOption(listenOption);
+  parser.addOption(popPortOption);
+  parser.addOption(smtpPortOption);
   parser.process(app);
 
   if (parser.isSet(homeOption)) SetProgramFolder(parser.value(homeOption).toStdString());
@@ -181,6 +189,18 @@ int main(int argc, char **argv) {
 
   TControllerOptions options;
   if (parser.isSet(listenOption)) options.ListenAddress = parser.value(listenOption).toStdString();
+  for (const auto &[option, target] : {std::pair{&popPortOption, &options.PopPort},
+                                       std::pair{&smtpPortOption, &options.SmtpPort}}) {
+    if (!parser.isSet(*option)) continue;
+    bool isNumber = false;
+    const int port = parser.value(*option).toInt(&isNumber);
+    if (!isNumber || port < 1 || port > 65535) {
+      std::fprintf(stderr, "Brelvane: --%s wants a port number from 1 to 65535\n",
+                   option->names().first().toUtf8().constData());
+      return 2;
+    }
+    *target = std::to_string(port);
+  }
   int status = 0;
   if (windowApp && !headless) {
     status = RunWindow(*windowApp, std::move(options), argc, argv, minimize);

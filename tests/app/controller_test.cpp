@@ -192,6 +192,45 @@ TEST_F(ControllerTest, FirstRunProbesPastTakenPortsAndKeepsWhatItFound) {
   EXPECT_EQ(std::to_string(again.PopServer().BoundPort()), popFound);
 }
 
+TEST_F(ControllerTest, CommandLinePortsReplaceStoredOnesAndAreSaved) {
+  const int storedPop = FreePort(), storedSmtp = FreePort();
+  const std::string pop = std::to_string(FreePort()), smtp = std::to_string(FreePort());
+  TControllerOptions options = Options();
+  options.PopPort = pop;
+  options.SmtpPort = smtp;
+  for (const bool firstRun : {true, false}) {
+    SCOPED_TRACE(firstRun ? "first run" : "stored ports");
+    if (firstRun) {
+      fs::remove(Folder / "Settings.ini");
+    } else {
+      WriteSettings(storedPop, storedSmtp, "[Log]\r\nLogDays=3\r\n");
+    }
+    {
+      TQuorHotController controller(options);
+      controller.FormCreate();
+      EXPECT_EQ(controller.FirstRun(), firstRun);
+      EXPECT_EQ(std::to_string(controller.PopServer().BoundPort()), pop);
+      EXPECT_EQ(std::to_string(controller.SmtpServer().BoundPort()), smtp);
+      EXPECT_EQ(controller.Controls.PopPort, pop);
+      // Given ports are not probed for, nor are stored ones opened first.
+      EXPECT_EQ(CountStartingWith(controller.Log().Buffer(), "Port "), 0);
+      EXPECT_EQ(CountStartingWith(controller.Log().Buffer(), "Failed to open port"), 0);
+      controller.FormDestroy();
+    }
+    const std::string settings = ReadFile(Folder / "Settings.ini");
+    EXPECT_NE(settings.find("PopPort=" + pop + "\r\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("SmtpPort=" + smtp + "\r\n"), std::string::npos) << settings;
+    if (!firstRun) {
+      EXPECT_NE(settings.find("LogDays=3\r\n"), std::string::npos) << settings;
+    }
+  }
+  // Without the options the saved ports are what the next start uses.
+  TQuorHotController again(Options());
+  again.FormCreate();
+  EXPECT_EQ(std::to_string(again.PopServer().BoundPort()), pop);
+  again.FormDestroy();
+}
+
 TEST_F(ControllerTest, RefusedPortWarnsOnceAndOpensWhenFreed) {
   auto blocker = std::make_unique<TPortBlocker>();
   const int pop = blocker->Port;

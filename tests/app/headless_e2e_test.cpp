@@ -177,6 +177,52 @@ TEST(HeadlessFirstRun, PortsBelow1024WithoutPrivilegesAreProbedFromAbove) {
   EXPECT_NE(output.find("Application Closed"), std::string::npos);
 }
 
+TEST(HeadlessPortOptions, PortsFromTheCommandLineAreUsedAndSaved) {
+  const fs::path home = fs::temp_directory_path() / ("brelvane-e2e-ports-" + RandomText(10));
+  fs::create_directories(home);
+  const QStringList common = {
+      "--headless",        "--home",    QString::fromStdString(home.string()),
+      "--listen",          "127.0.0.1", "--service-base",
+      "http://127.0.0.1:9"};
+  for (const QString &bad : {"70000", "0", "pop"}) {
+    QProcess refused;
+    refused.start(BRELVANE_PROGRAM, common + QStringList{"--pop-port", bad});
+    ASSERT_TRUE(refused.waitForFinished(30000));
+    EXPECT_EQ(refused.exitCode(), 2) << bad.toStdString();
+    EXPECT_NE(refused.readAllStandardError().toStdString().find(
+                  "--pop-port wants a port number from 1 to 65535"),
+              std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(home / "Settings.ini")) << "a refused start saves nothing";
+
+  const int pop = FreePort(), smtp = FreePort();
+  QProcess gateway;
+  gateway.start(BRELVANE_PROGRAM, common + QStringList{"--pop-port", QString::number(pop),
+                                                       "--smtp-port", QString::number(smtp)});
+  ASSERT_TRUE(gateway.waitForStarted(10000));
+  std::string output;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (output.find("Application Started") == std::string::npos &&
+         std::chrono::steady_clock::now() < until && gateway.state() == QProcess::Running) {
+    gateway.waitForReadyRead(200);
+    output += gateway.readAllStandardOutput().toStdString();
+  }
+  gateway.terminate();
+  gateway.waitForFinished(30000);
+  output += gateway.readAllStandardOutput().toStdString();
+  EXPECT_NE(output.find("Listening port " + std::to_string(pop) + " opened for POP"),
+            std::string::npos)
+      << output;
+  EXPECT_NE(output.find("Listening port " + std::to_string(smtp) + " opened for SMTP"),
+            std::string::npos);
+  const std::string settings = ReadFile(home / "Settings.ini");
+  EXPECT_NE(settings.find("PopPort=" + std::to_string(pop) + "\r\n"), std::string::npos)
+      << settings;
+  EXPECT_NE(settings.find("SmtpPort=" + std::to_string(smtp) + "\r\n"), std::string::npos);
+  std::error_code ignored;
+  fs::remove_all(home, ignored);
+}
+
 TEST_F(HeadlessGateway, StopsCleanlyWhileALogonWaitsOnTheService) {
   TStandinProcess standin({"--fault", R"(delay={"seconds": 6})"});
   ASSERT_TRUE(standin.Started()) << "stand-in service did not start";
