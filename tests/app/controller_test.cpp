@@ -18,31 +18,13 @@
 #include "app/QuorHotController.h"
 #include "foundation/QuorUtil.h"
 #include "sessions/Notifier.h"
+#include "shared/StubSession.h"
+#include "shared/TestFiles.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::system_clock;
 
 namespace {
-
-class TFakeSession : public TBasicWebMailSession {
- public:
-  std::string UserId, Password;
-  std::string GetUserId() override { return UserId; }
-  void SetUserId(const std::string &userId) override { UserId = userId; }
-  std::string GetPassword() override { return Password; }
-  void SetPassword(const std::string &password) override { Password = password; }
-  void DoLogon(const std::string &userId, const std::string &password, std::string &) override {
-    if (FOnLoggedOn) FOnLoggedOn(userId, password);
-  }
-  void GetInboxList(TBasicMailMsgInfoList &, std::string &) override {}
-  void GetJunkMailList(TBasicMailMsgInfoList &, std::string &) override {}
-  void GetMsg(const std::string &, TStringList &, std::string &, int) override {}
-  void MarkMsgRead(const std::string &, int, std::string &) override {}
-  void DeleteMsgs(const TStringList &, std::string &) override {}
-  bool CheckLoggedOn() override { return false; }
-  void SendMsg(const std::string &, bool, std::string &, int, const TStringList &,
-               const TStringList &, bool) override {}
-};
 
 class TRecordingNotifier : public TNotifier {
  public:
@@ -93,13 +75,6 @@ Clock::time_point LocalTime(int year, int month, int day, int hour, int minute, 
   return Clock::from_time_t(std::mktime(&tm));
 }
 
-std::string ReadFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 bool Contains(const TStringList &lines, const std::string &line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
@@ -128,7 +103,7 @@ class ControllerTest : public ::testing::Test {
     options.ProgramFolder = Folder.string();
     options.Clock = [this] { return Now; };
     options.ListenAddress = "127.0.0.1";
-    options.SessionFactory = [] { return std::make_unique<TFakeSession>(); };
+    options.SessionFactory = [] { return std::make_unique<TStubSession>(); };
     options.OnLogLine = [this](const std::string &line) { Shown.push_back(line); };
     return options;
   }
@@ -179,7 +154,7 @@ TEST_F(ControllerTest, FirstRunProbesPastTakenPortsAndKeepsWhatItFound) {
     EXPECT_FALSE(controller.RetryTimerActive());
     controller.FormDestroy();
   }
-  const std::string settings = ReadFile(Folder / "Settings.ini");
+  const std::string settings = ReadFileText(Folder / "Settings.ini");
   EXPECT_NE(settings.find("PopPort=" + popFound + "\r\n"), std::string::npos) << settings;
   EXPECT_NE(settings.find("SmtpPort=" + smtpFound + "\r\n"), std::string::npos) << settings;
   // BulkMail is written ahead of PopPort in a new file.
@@ -217,7 +192,7 @@ TEST_F(ControllerTest, CommandLinePortsReplaceStoredOnesAndAreSaved) {
       EXPECT_EQ(CountStartingWith(controller.Log().Buffer(), "Failed to open port"), 0);
       controller.FormDestroy();
     }
-    const std::string settings = ReadFile(Folder / "Settings.ini");
+    const std::string settings = ReadFileText(Folder / "Settings.ini");
     EXPECT_NE(settings.find("PopPort=" + pop + "\r\n"), std::string::npos) << settings;
     EXPECT_NE(settings.find("SmtpPort=" + smtp + "\r\n"), std::string::npos) << settings;
     if (!firstRun) {
@@ -338,7 +313,7 @@ TEST_F(ControllerTest, DailyFileIsWrittenAtTheDayChangeAndOldFilesGo) {
 
   Now = LocalTime(2026, 12, 6, 0, 30, 0);
   controller.DeleteLogsTimerTimer();
-  const std::string written = ReadFile(logs / "06 Dec 2026.log");
+  const std::string written = ReadFileText(logs / "06 Dec 2026.log");
   EXPECT_NE(written.find("late on the 5th\r\n"), std::string::npos);
   EXPECT_NE(written.find("Application Started"), std::string::npos);
   EXPECT_TRUE(controller.Log().Buffer().empty());
@@ -347,7 +322,7 @@ TEST_F(ControllerTest, DailyFileIsWrittenAtTheDayChangeAndOldFilesGo) {
 
   controller.AddLogLine("on the 6th");
   controller.FormDestroy();
-  const std::string closed = ReadFile(logs / "06 Dec 2026.log");
+  const std::string closed = ReadFileText(logs / "06 Dec 2026.log");
   EXPECT_NE(
       closed.find("on the 6th\r\nApplication Closed\r\n\r\n" + std::string(64, '-') + "\r\n\r\n"),
       std::string::npos);
@@ -409,7 +384,7 @@ TEST_F(ControllerTest, RememberedAccountSurvivesARestartScrambled) {
     controller.FormDestroy();
     EXPECT_EQ(controller.Pool().Count(), 0);
   }
-  const std::string settings = ReadFile(Folder / "Settings.ini");
+  const std::string settings = ReadFileText(Folder / "Settings.ini");
   EXPECT_EQ(settings.find("mem@hotmail.com"), std::string::npos);
   EXPECT_EQ(settings.find("Pa55 word"), std::string::npos);
   EXPECT_NE(settings.find("cnonce="), std::string::npos);

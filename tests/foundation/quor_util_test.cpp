@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/QuorUtil.h"
+#include "shared/TestFiles.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -168,12 +169,7 @@ class FilesTest : public ::testing::Test {
     fs::create_directories(dir);
   }
   void TearDown() override { fs::remove_all(dir); }
-  std::string Read(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  std::string Read(const fs::path &p) { return ReadFileText(p); }
   fs::path dir;
 };
 

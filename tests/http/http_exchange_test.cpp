@@ -15,6 +15,7 @@
 #include "http/HttpRequest.h"
 #include "http/Md5.h"
 #include "mail/Rfc822Date.h"
+#include "shared/TestFiles.h"
 #include "support/TestHttpPeer.h"
 
 namespace {
@@ -418,10 +419,7 @@ TEST_F(HttpExchange, DeveloperTraceRecordsTheConversation) {
       EXPECT_EQ(entry.status().permissions() & fs::perms::all,
                 fs::perms::owner_read | fs::perms::owner_write)
           << entry.path();
-      std::ifstream in(entry.path());
-      std::stringstream text;
-      text << in.rdbuf();
-      trace += text.str();
+      trace += ReadFileText(entry.path());
     }
   std::filesystem::remove_all(home);
   for (const char *expected :

@@ -10,6 +10,7 @@
 
 #include "foundation/QuorUtil.h"
 #include "foundation/StrUtil.h"
+#include "shared/TestFiles.h"
 
 namespace fs = std::filesystem;
 using TClock = std::chrono::system_clock;
@@ -25,13 +26,6 @@ TClock::time_point LocalMoment(int year, int month, int day, int hour, int minut
   tm.tm_min = minute;
   tm.tm_isdst = -1;
   return TClock::from_time_t(std::mktime(&tm));
-}
-
-std::string ReadFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 class LogWriterTest : public testing::Test {
@@ -73,7 +67,7 @@ TEST_F(LogWriterTest, RecordCarriesAllItemsAndCrLfBecomesMarker) {
   std::string path = CurrentLogPath();
   ASSERT_EQ(fs::path(path).filename().string(), "Brelvane - 07 Dec 2026.log");
   CloseLogFile();
-  TStringList lines = SplitLines(ReadFile(path));
+  TStringList lines = SplitLines(ReadFileText(path));
   ASSERT_EQ(lines.size(), 2u);
   std::string tid = std::to_string(CurrentThreadNumber());
   // 10:30 local is 0.4375 of the day.
@@ -88,7 +82,7 @@ TEST_F(LogWriterTest, EmptyTextItemIsLeftOut) {
   WriteLogLine("Src", "", 1, false);
   std::string path = CurrentLogPath();
   CloseLogFile();
-  EXPECT_EQ(SplitLines(ReadFile(path))[0].rfind("S=Src,D=1,E=0,Ti=", 0), 0u);
+  EXPECT_EQ(SplitLines(ReadFileText(path))[0].rfind("S=Src,D=1,E=0,Ti=", 0), 0u);
 }
 
 TEST_F(LogWriterTest, DetailElevenWritesNothingAndOpensNoFile) {
@@ -103,7 +97,7 @@ TEST_F(LogWriterTest, ThresholdDropsLowDetailButKeepsFile) {
   WriteLogLine("Src", "high", 5, false);
   std::string path = CurrentLogPath();
   CloseLogFile();
-  TStringList lines = SplitLines(ReadFile(path));
+  TStringList lines = SplitLines(ReadFileText(path));
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("T=high"), std::string::npos);
 }
@@ -137,9 +131,9 @@ TEST_F(LogWriterTest, NewDaySwitchesFileAndPrunesOnlyOldLogFiles) {
   CloseLogFile();
 
   EXPECT_EQ(fs::path(second).filename().string(), "Brelvane - 08 Dec 2026.log");
-  EXPECT_NE(ReadFile(first).find("day one"), std::string::npos);
-  EXPECT_EQ(ReadFile(first).find("day two"), std::string::npos);
-  EXPECT_NE(ReadFile(second).find("day two"), std::string::npos);
+  EXPECT_NE(ReadFileText(first).find("day one"), std::string::npos);
+  EXPECT_EQ(ReadFileText(first).find("day two"), std::string::npos);
+  EXPECT_NE(ReadFileText(second).find("day two"), std::string::npos);
   EXPECT_FALSE(fs::exists(ancient));
   EXPECT_FALSE(fs::exists(upper));
   EXPECT_TRUE(fs::exists(recent));
@@ -160,7 +154,7 @@ TEST_F(LogWriterTest, AppendsToAnExistingFileOfTheDay) {
   WriteLogLine("Src", "this run", 5, false);
   std::string path = CurrentLogPath();
   CloseLogFile();
-  TStringList lines = SplitLines(ReadFile(path));
+  TStringList lines = SplitLines(ReadFileText(path));
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "earlier run");
 }
@@ -175,7 +169,7 @@ TEST_F(LogWriterTest, LinesFromManyThreadsArriveWhole) {
   for (auto &th : threads) th.join();
   std::string path = CurrentLogPath();
   CloseLogFile();
-  TStringList lines = SplitLines(ReadFile(path));
+  TStringList lines = SplitLines(ReadFileText(path));
   ASSERT_EQ(lines.size(), 800u);
   for (const auto &l : lines) EXPECT_EQ(l.rfind("S=T", 0), 0u) << l;
 }

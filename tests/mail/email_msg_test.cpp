@@ -7,6 +7,7 @@
 
 #include "foundation/QuorUtil.h"
 #include "mail/EmailMsg.h"
+#include "shared/TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -47,13 +48,6 @@ class TTempFolder {
   fs::path FPath;
   static inline int FCounter = 0;
 };
-
-std::string ReadAll(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // What Python's email package sees in a message: one line per part of its
 // walk, "<type>|<filename or ->|<decoded payload with line ends as \n>".
@@ -288,7 +282,7 @@ TEST(EmailMsg, EnvelopeLineIsReadAndWrittenFirst) {
   ASSERT_TRUE(msg.SaveToFile());
   EXPECT_FALSE(msg.Modified());
   EXPECT_EQ(
-      ReadAll(path),
+      ReadFileText(path),
       "X-SMTP: a@example.com,\"Name, With Comma\",\"say \"\"hi\"\"\"\r\nSubject: changed\r\n\r\n"
       "body\r\n");
   // Only a first line that is the envelope line is taken as one.
@@ -313,7 +307,7 @@ TEST(EmailMsg, FilesAreNamedInThePrivateTemporaryFolderAndWrittenOnDestruction) 
     EXPECT_EQ(name.substr(name.size() - 4), ".eml");
     msg.Header()->SetField("Subject", "on destruction");
   }
-  EXPECT_EQ(ReadAll(saved), "Subject: on destruction\r\n\r\nbody\r\n");
+  EXPECT_EQ(ReadFileText(saved), "Subject: on destruction\r\n\r\nbody\r\n");
   {
     // A file-backed message loads lazily.
     TEmailMsg lazy;
@@ -342,7 +336,7 @@ TEST(EmailMsg, AFailedWriteKeepsTheOldFileWhole) {
   msg.SetFileName(folder.File("missing-folder/keep.eml"));
   EXPECT_FALSE(msg.SaveToFile());
   EXPECT_TRUE(msg.Modified());
-  EXPECT_EQ(ReadAll(path), "Subject: old\r\n\r\nold body\r\n");
+  EXPECT_EQ(ReadFileText(path), "Subject: old\r\n\r\nold body\r\n");
 }
 
 TEST(EmailMsg, PlainTextPrefersPlainThenHtml) {
@@ -438,5 +432,5 @@ TEST(EmailMsg, MessageFilesArePrivateToTheUser) {
             fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(fs::status(fs::path(path).parent_path()).permissions() & fs::perms::all,
             fs::perms::owner_all);
-  EXPECT_EQ(ReadAll(path), "Subject: private\r\n\r\nbody\r\n");
+  EXPECT_EQ(ReadFileText(path), "Subject: private\r\n\r\nbody\r\n");
 }

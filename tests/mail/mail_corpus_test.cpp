@@ -11,6 +11,7 @@
 
 #include "mail/EmailDecoders.h"
 #include "mail/EmailMsg.h"
+#include "shared/TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -47,13 +48,6 @@ std::vector<std::string> CorpusFiles() {
   }
   std::sort(files.begin(), files.end());
   return files;
-}
-
-std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // The text as the message class keeps it: lines ended by CR LF.
@@ -160,7 +154,7 @@ TEST(MailCorpus, EveryMessageParsesAndWritesBackItsOwnText) {
   int exact = 0, epilogueOnly = 0;
   std::vector<std::string> differing;
   for (const std::string &file : files) {
-    std::string input = ToCrLf(ReadFile(file));
+    std::string input = ToCrLf(ReadFileText(file));
     auto msg = LoadCorpusMessage(input);
     msg->Header();  // parse: unparsed text would be handed back as it is
     ASSERT_TRUE(msg->Parsed()) << file;
@@ -197,7 +191,7 @@ TEST(MailCorpus, DecodedLeavesEqualWhatPythonDecodes) {
   ASSERT_EQ(python.size(), files.size()) << "python3 did not answer for every message";
   int compared = 0, skipped = 0;
   for (const std::string &file : files) {
-    std::string text = ToCrLf(ReadFile(file));
+    std::string text = ToCrLf(ReadFileText(file));
     // Parts of a digest are messages by default; this model reads them as
     // parts whose header is the message's header.
     if (ContainsText(text, "multipart/digest")) {

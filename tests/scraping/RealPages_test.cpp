@@ -9,6 +9,7 @@
 
 #include "scraping/HTMLParser.h"
 #include "scraping/HtmlText.h"
+#include "shared/TestFiles.h"
 
 namespace {
 
@@ -18,11 +19,8 @@ const char *const kPages[] = {
 };
 
 bool ReadPage(const std::string &path, TStringList &lines) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  lines = SplitLines(buffer.str());
+  if (!std::filesystem::exists(path)) return false;
+  lines = SplitLines(ReadFileText(path));
   return true;
 }
 

@@ -2,34 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include "shared/StubSession.h"
+
 namespace {
 
 // The smallest concrete session: log-on outcome chosen by the test.
-class TFakeSession : public TBasicWebMailSession {
+class TFakeSession : public TStubSession {
  public:
   std::string LogonError;
   TStringList Deleted;
-  std::string UserId;
 
-  std::string GetUserId() override { return UserId; }
-  void SetUserId(const std::string &userId) override { UserId = userId; }
-  std::string GetPassword() override { return {}; }
-  void SetPassword(const std::string &) override {}
   void DoLogon(const std::string &userId, const std::string &, std::string &error) override {
     UserId = userId;
     error = LogonError;
   }
-  void GetInboxList(TBasicMailMsgInfoList &, std::string &) override {}
-  void GetJunkMailList(TBasicMailMsgInfoList &, std::string &) override {}
-  void GetMsg(const std::string &, TStringList &, std::string &, int) override {}
-  void MarkMsgRead(const std::string &, int, std::string &) override {}
   void DeleteMsgs(const TStringList &urls, std::string &error) override {
     Deleted.insert(Deleted.end(), urls.begin(), urls.end());
     error = "500 kept to prove DeleteMsg drops it";
   }
   bool CheckLoggedOn() override { return LoggedOn(); }
-  void SendMsg(const std::string &, bool, std::string &, int, const TStringList &,
-               const TStringList &, bool) override {}
 };
 
 std::unique_ptr<TBasicMailMsgInfo> Info(const std::string &uidl, int64_t size = -1) {

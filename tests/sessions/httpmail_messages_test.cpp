@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "sessions/HttpMailMsgInfo.h"
+#include "shared/TestFiles.h"
 #include "support/HttpMailFixture.h"
 
 namespace {
@@ -13,10 +14,7 @@ using HttpMailMessages = HttpMailStandinTest;
 
 // The seed file with every line end made CR LF, as the service hands it out.
 std::string SeedText(const std::filesystem::path &file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream raw;
-  raw << in.rdbuf();
-  return JoinLines(SplitLines(raw.str()));
+  return JoinLines(SplitLines(ReadFileText(file)));
 }
 
 QJsonObject FindMessage(const QJsonArray &messages, const QString &id) {

@@ -10,21 +10,18 @@
 #include "foundation/QuorUtil.h"
 #include "log/Log.h"
 #include "sessions/SessionPool.h"
+#include "shared/StubSession.h"
+#include "shared/TestFiles.h"
 
 namespace {
 
-class TFakeSession : public TBasicWebMailSession {
+class TFakeSession : public TStubSession {
  public:
-  std::string UserId, Password;
   bool ServiceLogonAlive = false;  // what CheckLoggedOn reports
   // Runs inside DoLogon, where a real session waits on the service with the
   // loop running and other connections' requests come in.
   std::function<void()> DuringLogon;
 
-  std::string GetUserId() override { return UserId; }
-  void SetUserId(const std::string &userId) override { UserId = userId; }
-  std::string GetPassword() override { return Password; }
-  void SetPassword(const std::string &password) override { Password = password; }
   void DoLogon(const std::string &userId, const std::string &password,
                std::string &error) override {
     if (DuringLogon) DuringLogon();
@@ -36,14 +33,7 @@ class TFakeSession : public TBasicWebMailSession {
     Log("logged on " + userId, 5, false);
     if (FOnLoggedOn) FOnLoggedOn(userId, password);
   }
-  void GetInboxList(TBasicMailMsgInfoList &, std::string &) override {}
-  void GetJunkMailList(TBasicMailMsgInfoList &, std::string &) override {}
-  void GetMsg(const std::string &, TStringList &, std::string &, int) override {}
-  void MarkMsgRead(const std::string &, int, std::string &) override {}
-  void DeleteMsgs(const TStringList &, std::string &) override {}
   bool CheckLoggedOn() override { return ServiceLogonAlive; }
-  void SendMsg(const std::string &, bool, std::string &, int, const TStringList &,
-               const TStringList &, bool) override {}
 };
 
 TSessionPool::TFactory FakeFactory() {
@@ -198,11 +188,9 @@ TEST(SessionPool, UserIdWithoutDomainIsNotedInTheDiagnosticLog) {
   ASSERT_NE(pool.NeedSession("nodomain", "pw"), nullptr);
   const std::string path = CurrentLogPath();
   CloseLogFile();
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_NE(text.str().find("nodomain"), std::string::npos) << path;
-  EXPECT_NE(text.str().find("Brelvane"), std::string::npos);
+  const std::string text = ReadFileText(path);
+  EXPECT_NE(text.find("nodomain"), std::string::npos) << path;
+  EXPECT_NE(text.find("Brelvane"), std::string::npos);
   SetLogFolder("");
   fs::remove_all(folder);
 }

@@ -7,13 +7,14 @@
 #include "sessions/SessionFactory.h"
 #include "sessions/SmartWebmailSession.h"
 #include "sessions/WebmailScrapeSession.h"
+#include "shared/StubSession.h"
 #include "support/FakeScraper.h"
 #include "support/HttpMailFixture.h"
 
 namespace {
 
 // An inner session that records what reaches it.
-class TRecordingSession : public TBasicWebMailSession {
+class TRecordingSession : public TStubSession {
  public:
   TRecordingSession(std::string name, std::deque<std::string> logonErrors)
       : Name(std::move(name)), LogonErrors(std::move(logonErrors)) {}
@@ -21,7 +22,6 @@ class TRecordingSession : public TBasicWebMailSession {
   std::string Name;
   std::deque<std::string> LogonErrors;  // used up front first; then success
   std::vector<std::string> Calls;
-  std::string UserId, Password;
 
   void SetTerminateFlag(const bool *flag) override {
     Calls.push_back("terminate");
@@ -47,12 +47,10 @@ class TRecordingSession : public TBasicWebMailSession {
     Calls.push_back("spare=" + std::to_string(value));
     TBasicWebMailSession::SetSpareSetting(value);
   }
-  std::string GetUserId() override { return UserId; }
   void SetUserId(const std::string &userId) override {
     Calls.push_back("user=" + userId);
     UserId = userId;
   }
-  std::string GetPassword() override { return Password; }
   void SetPassword(const std::string &password) override {
     Calls.push_back("password=" + password);
     Password = password;

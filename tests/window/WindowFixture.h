@@ -21,6 +21,7 @@
 #include "app/QuorHotMainForm.h"
 #include "foundation/QuorUtil.h"
 #include "sessions/Notifier.h"
+#include "shared/TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -34,13 +35,6 @@ inline int FreePort() {
   ::getsockname(fd, reinterpret_cast<sockaddr *>(&where), &length);
   ::close(fd);
   return ntohs(where.sin_port);
-}
-
-inline std::string ReadFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // Keeps a loopback port taken until destroyed.

@@ -63,7 +63,7 @@ TEST_F(WindowTest, ControlsShowTheSettingsFileAndTheExitWritesChangesBack) {
 
   Form->Exit1->trigger();
   EXPECT_EQ(QuitCalls, 1);
-  const std::string ini = ReadFile(Home / "Settings.ini");
+  const std::string ini = ReadFileText(Home / "Settings.ini");
   EXPECT_NE(ini.find("MarkRead=1"), std::string::npos) << ini;
   EXPECT_NE(ini.find("BulkMail=0"), std::string::npos) << ini;
   EXPECT_NE(ini.find("NoDuplicates=0"), std::string::npos) << ini;
@@ -146,7 +146,7 @@ TEST_F(WindowTest, ClosingWithCloseToTrayOffQuits) {
   EXPECT_FALSE(Form->Controller().Controls.CloseToTray);
   Form->close();
   EXPECT_EQ(QuitCalls, 1);
-  EXPECT_NE(ReadFile(Home / "Settings.ini").find("CloseToTray=0"), std::string::npos);
+  EXPECT_NE(ReadFileText(Home / "Settings.ini").find("CloseToTray=0"), std::string::npos);
 }
 
 TEST_F(WindowTest, WithoutATrayClosingQuitsAndMinimizeKeepsTheWindowOpen) {
@@ -169,7 +169,7 @@ TEST_F(WindowTest, EndOfSessionSavesAndQuitsEvenWithCloseToTray) {
   Form->UnreadOnlyCheckBox->setChecked(false);
   Form->EndSession();
   EXPECT_EQ(QuitCalls, 1);
-  EXPECT_NE(ReadFile(Home / "Settings.ini").find("UnReadOnly=0"), std::string::npos);
+  EXPECT_NE(ReadFileText(Home / "Settings.ini").find("UnReadOnly=0"), std::string::npos);
 }
 
 TEST_F(WindowTest, AutoStartTogglesTheEntryWithMinimize) {
@@ -179,7 +179,7 @@ TEST_F(WindowTest, AutoStartTogglesTheEntryWithMinimize) {
   Form->AutoStart1->trigger();
   ASSERT_TRUE(fs::exists(entry));
   EXPECT_TRUE(Form->AutoStart1->isChecked());
-  const std::string text = ReadFile(entry);
+  const std::string text = ReadFileText(entry);
   EXPECT_NE(text.find("\nExec=\"/opt/brelvane/bin/brelvane\" -Minimize\n"), std::string::npos)
       << text;
   EXPECT_NE(text.find("[Desktop Entry]"), std::string::npos);

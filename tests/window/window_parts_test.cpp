@@ -48,7 +48,7 @@ class AutoStartTest : public ::testing::Test {
   std::string ExecOf(const std::string &program) {
     TAutoStart entry(program, Folder.string());
     EXPECT_TRUE(entry.SetEnabled(true));
-    const std::string text = ReadFile(entry.EntryPath());
+    const std::string text = ReadFileText(entry.EntryPath());
     const size_t at = text.find("\nExec=");
     if (at == std::string::npos) return "";
     return text.substr(at + 6, text.find('\n', at + 1) - at - 6);

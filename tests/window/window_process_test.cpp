@@ -64,7 +64,7 @@ TEST_F(WindowProgram, SecondStartHandsOverAndEndsAndATermSignalSavesTheSettings)
   ASSERT_TRUE(first.waitForFinished(20000));
   EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(first.exitCode(), 0);
-  const std::string ini = ReadFile(Home / "Settings.ini");
+  const std::string ini = ReadFileText(Home / "Settings.ini");
   EXPECT_NE(ini.find("BulkMail=1"), std::string::npos) << ini;
   EXPECT_NE(ini.find("CloseToTray=1"), std::string::npos) << "written at the end: " << ini;
 
