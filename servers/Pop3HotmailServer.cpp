@@ -396,8 +396,10 @@ bool TPop3HotmailServerSpawnedSocket::LoadList(std::string &error) {
   const std::string section = Section();
   // Without the junk folder's listing its messages would look gone, and
   // forgetting them would hand them on again as new: keep the record as it
-  // is until a complete listing comes back.
-  if (!junkFailed) {
+  // is until a complete listing comes back. A listing that names nothing is
+  // no proof either (a service answer without entries looks just like it),
+  // and what an empty mailbox leaves in the record does no harm.
+  if (!junkFailed && FMsgList.Count() > 0) {
     std::unordered_set<std::string> listed;
     listed.reserve(static_cast<size_t>(FMsgList.Count()));
     for (int i = 0; i < FMsgList.Count(); ++i) listed.insert(FMsgList.Items(i)->Uidl);
@@ -552,9 +554,7 @@ void TPop3HotmailServerSpawnedSocket::DoRetr(const std::string &arg) {
   Log("Received RETR Request with " + Quoted(arg) + " Getting msg. Uidl=" + uid, 5, false);
   TStringList lines;
   if (!FetchMessage(*info, lines)) return;
-  SendLine("+OK ");
-  StuffForPop3(lines);
-  bool sent = SendLines(lines);
+  bool sent = SendReplyAndLines("+OK ", lines, true);
   lines.clear();
   lines.shrink_to_fit();
   // A peer that went away during the transfer did not get the message: it
@@ -598,10 +598,8 @@ void TPop3HotmailServerSpawnedSocket::DoTop(const std::string &arg) {
   }
   TStringList lines;
   if (!FetchMessage(*info, lines)) return;
-  SendLine("+OK");
   CutToTop(lines, k);
-  StuffForPop3(lines);
-  if (SendLines(lines) && StillConnected()) {
+  if (SendReplyAndLines("+OK", lines, true) && StillConnected()) {
     Log("Successfully sent TOP for message UIDL = " + uid, 5, false);
   } else {
     Log("Inexplicably failed to send message TOP", 9, true);

@@ -462,6 +462,29 @@ TEST_F(Pop3Test, NoDupsHidesWhatAnEarlierConnectionPassedOn) {
   Quit(*e);
 }
 
+// A listing that names nothing (a service answer without entries) must not
+// make the record forget what was handed on: the messages would come again
+// as new once the next listing names them.
+TEST_F(Pop3Test, AnEmptyListingDoesNotMakeTheRecordForget) {
+  Server->UnreadOnly = false;
+  Server->MarkRead = false;
+  Mailbox.AddMessage("U1", Msg("one", {"a"}));
+  Mailbox.AddMessage("U2", Msg("two", {"b"}));
+  auto c = LoggedIn();
+  EXPECT_EQ(Cmd(*c, "RETR 1"), "+OK ");
+  Body(*c);
+  Quit(*c);
+  Mailbox.ListNothing = true;
+  auto d = LoggedIn();
+  EXPECT_EQ(Cmd(*d, "STAT"), "+OK 0 0 Stat");
+  Quit(*d);
+  Mailbox.ListNothing = false;
+  auto e = LoggedIn();
+  EXPECT_EQ(Cmd(*e, "UIDL"), "+OK Unique-id listing follows.");
+  EXPECT_EQ(Body(*e), TStringList{"1 U2"});
+  Quit(*e);
+}
+
 TEST_F(Pop3Test, JunkFolderFailureIsLoggedAndDoesNotForgetItsMessages) {
   Server->UnreadOnly = false;
   Server->MarkRead = false;

@@ -88,12 +88,12 @@ void TTestMailbox::List(bool junk, TBasicMailMsgInfoList &list) {
 }
 
 void TTestMailbox::GetInboxList(TBasicMailMsgInfoList &list, std::string &error) {
-  if (Begin(op_Inbox, error)) List(false, list);
+  if (Begin(op_Inbox, error) && !ListNothing) List(false, list);
   End();
 }
 
 void TTestMailbox::GetJunkMailList(TBasicMailMsgInfoList &list, std::string &error) {
-  if (Begin(op_Junk, error)) List(true, list);
+  if (Begin(op_Junk, error) && !ListNothing) List(true, list);
   End();
 }
 

@@ -56,6 +56,9 @@ class TTestMailbox : public TBasicWebMailSession {
   void SetDelay(TOperation op, std::chrono::milliseconds delay) { FDelay[op] = delay; }
   // Logon checks the password when one is set ("401 ..." on a mismatch).
   void SetExpectedPassword(const std::string &password) { FExpectedPassword = password; }
+  // Listings come back empty without an error, as a service's answer that
+  // names no message does.
+  bool ListNothing = false;
 
   // What the callers did.
   int Calls(TOperation op) const { return FCalls[op]; }
