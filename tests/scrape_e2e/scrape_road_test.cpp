@@ -254,6 +254,30 @@ p.quit()
   EXPECT_EQ(Standin->RequestsTo("POST", "/cgi-bin/HoTMaiL").size(), 0);
 }
 
+// A stop while the browser waits for a slow page ends the wait, the
+// connection and the program cleanly, settings written.
+TEST_F(ScrapeRoad, StopsCleanlyWhileTheBrowserWaitsOnASlowPage) {
+  ASSERT_TRUE(Standin->SetFault("slow_pages", {{"seconds", 8}}));
+  QProcess client;
+  client.start("python3", {"-c",
+                           "import poplib, sys\n"
+                           "p = poplib.POP3('127.0.0.1', int(sys.argv[1]), timeout=100)\n"
+                           "p.user(sys.argv[2]); p.pass_(sys.argv[3])\n",
+                           QString::number(Pop), kSiteUser, kSitePassword});
+  ASSERT_TRUE(client.waitForStarted(10000));
+  ASSERT_TRUE(Gateway->WaitForOutput("Logging on", 20000)) << Gateway->Output;
+  // HTTPMail is refused at once; after a few seconds the browser has
+  // started and waits on the site's first page.
+  WaitFor([] { return false; }, 4000);
+  EXPECT_EQ(Gateway->Output.find("Logged in with"), std::string::npos) << Gateway->Output;
+  EXPECT_EQ(Gateway->Terminate(), 0) << Gateway->Errors;
+  EXPECT_NE(Gateway->Output.find("Application Closed"), std::string::npos) << Gateway->Output;
+  EXPECT_NE(ReadFile(Home / "Settings.ini").find("PopPort=" + std::to_string(Pop)),
+            std::string::npos);
+  Gateway.reset();
+  client.waitForFinished(30000);
+}
+
 // A password the site refuses ends the log-on after one try; HTTPMail
 // being gone is not the mail program's business.
 TEST_F(ScrapeRoad, APasswordTheSiteRefusesIsTriedOnce) {
