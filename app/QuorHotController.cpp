@@ -159,6 +159,16 @@ void TQuorHotController::ProbePort(TQuorServer &server, int start, int unprivile
   }
 }
 
+// A port given on the command line needs no probe (nor the privileges a
+// probe from 110 or 25 may ask for).
+void TQuorHotController::ProbeFirstRunPorts() {
+  if (FOptions.PopPort.empty())
+    ProbePort(*FPopServer, FOptions.PopProbeStart, FOptions.PopUnprivilegedStart, Controls.PopPort);
+  if (FOptions.SmtpPort.empty())
+    ProbePort(*FSmtpServer, FOptions.SmtpProbeStart, FOptions.SmtpUnprivilegedStart,
+              Controls.SmtpPort);
+}
+
 bool TQuorHotController::FormCreate(int argc, char **argv) {
   if (FCreated) return true;
   FCreated = true;
@@ -208,16 +218,7 @@ bool TQuorHotController::FormCreate(int argc, char **argv) {
 
   std::error_code ec;
   FFirstRun = !fs::exists(SettingsPath(), ec);
-  if (FFirstRun) {
-    // A port given on the command line needs no probe (nor the privileges
-    // a probe from 110 or 25 may ask for).
-    if (FOptions.PopPort.empty())
-      ProbePort(*FPopServer, FOptions.PopProbeStart, FOptions.PopUnprivilegedStart,
-                Controls.PopPort);
-    if (FOptions.SmtpPort.empty())
-      ProbePort(*FSmtpServer, FOptions.SmtpProbeStart, FOptions.SmtpUnprivilegedStart,
-                Controls.SmtpPort);
-  }
+  if (FFirstRun) ProbeFirstRunPorts();
   ReadSettings();
   if (!FOptions.PopPort.empty()) Controls.PopPort = FOptions.PopPort;
   if (!FOptions.SmtpPort.empty()) Controls.SmtpPort = FOptions.SmtpPort;

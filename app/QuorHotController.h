@@ -97,6 +97,7 @@ class TQuorHotController {
                  bool error);
   void SessionLog(const std::string &text, bool error);
   void ProbePort(TQuorServer &server, int start, int unprivilegedStart, std::string &portText);
+  void ProbeFirstRunPorts();
   // Opens Server on PortText's port (Default when not a number); Warning
   // shows while it stays closed.
   void ApplyPort(TQuorServer &server, const std::string &portText, int defaultPort,

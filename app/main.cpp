@@ -116,6 +116,40 @@ int RunHeadless(TGuardedApplication<TApp> &app, const TControllerOptions &option
   return status;
 }
 
+// A port option's value into Target (left as it is when the option is not
+// given); false, with the reason on standard error, when it is no port.
+bool ReadPortOption(const QCommandLineParser &parser, const QCommandLineOption &option,
+                    std::string &target) {
+  if (!parser.isSet(option)) return true;
+  bool isNumber = false;
+  const int port = parser.value(option).toInt(&isNumber);
+  if (!isNumber || port < 1 || port > 65535) {
+    std::fprintf(stderr, "Brelvane: --%s wants a port number from 1 to 65535\n",
+                 option.names().first().toUtf8().constData());
+    return false;
+  }
+  target = std::to_string(port);
+  return true;
+}
+
+// --pop-port and --smtp-port, declared, added and read in one place.
+struct TPortOptions {
+  QCommandLineOption Pop{
+      "pop-port", "Listen for POP3 on PORT, saved in the settings as if typed in the window.",
+      "PORT"};
+  QCommandLineOption Smtp{
+      "smtp-port", "Listen for SMTP on PORT, saved in the settings as if typed in the window.",
+      "PORT"};
+  void AddTo(QCommandLineParser &parser) {
+    parser.addOption(Pop);
+    parser.addOption(Smtp);
+  }
+  bool ReadInto(const QCommandLineParser &parser, TControllerOptions &options) const {
+    return ReadPortOption(parser, Pop, options.PopPort) &&
+           ReadPortOption(parser, Smtp, options.SmtpPort);
+  }
+};
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -162,15 +196,9 @@ int main(int argc, char **argv) {
   parser.addOption(headlessOption);
   parser.addOption(serviceOption);
   parser.addOption(probeOption);
-  QCommandLineOption popPortOption(
-      "pop-port", "Listen for POP3 on PORT, saved in the settings as if typed in the window.",
-      "PORT");
-  QCommandLineOption smtpPortOption(
-      "smtp-port", "Listen for SMTP on PORT, saved in the settings as if typed in the window.",
-      "PORT");
   parser.addOption(listenOption);
-  parser.addOption(popPortOption);
-  parser.addOption(smtpPortOption);
+  TPortOptions portOptions;
+  portOptions.AddTo(parser);
   parser.process(app);
 
   if (parser.isSet(homeOption)) SetProgramFolder(parser.value(homeOption).toStdString());
@@ -189,18 +217,7 @@ int main(int argc, char **argv) {
 
   TControllerOptions options;
   if (parser.isSet(listenOption)) options.ListenAddress = parser.value(listenOption).toStdString();
-  for (const auto &[option, target] : {std::pair{&popPortOption, &options.PopPort},
-                                       std::pair{&smtpPortOption, &options.SmtpPort}}) {
-    if (!parser.isSet(*option)) continue;
-    bool isNumber = false;
-    const int port = parser.value(*option).toInt(&isNumber);
-    if (!isNumber || port < 1 || port > 65535) {
-      std::fprintf(stderr, "Brelvane: --%s wants a port number from 1 to 65535\n",
-                   option->names().first().toUtf8().constData());
-      return 2;
-    }
-    *target = std::to_string(port);
-  }
+  if (!portOptions.ReadInto(parser, options)) return 2;
   int status = 0;
   if (windowApp && !headless) {
     status = RunWindow(*windowApp, std::move(options), argc, argv, minimize);
