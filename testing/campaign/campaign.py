@@ -3,6 +3,13 @@
 
   campaign.py load  --program BIN [--sessions N | --duration S] [--concurrency C]
   campaign.py crash --program BIN [--rounds R]
+  campaign.py faults --program BIN
+
+faults: every fault switch of the stand-in, turned on at each step of a
+mail check (PASS, STAT, RETR, QUIT) and of a send (AUTH, the message text).
+Every command must get a protocol reply; once the switch is off the same
+connection must work again or have been closed cleanly; a message is gone
+only after a QUIT answered +OK, and a send answered 250 reached the service.
 
 load: POP3 and SMTP sessions (three POP3 to one SMTP), C at a time, against a
 static mailbox; every command is timed. Reports p50/p99 per command and the
@@ -44,6 +51,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 STANDIN = os.path.join(ROOT, "testing", "standin", "standin.py")
 DEMO = os.path.join(ROOT, "testing", "standin", "demo")
 USER, PASSWORD = "demo@hotmail.com", "demo-pass"
+VERBOSE = bool(os.environ.get("CAMPAIGN_VERBOSE"))
 
 
 def free_port():
@@ -363,9 +371,249 @@ def run_crash(args):
         shutil.rmtree(folder, ignore_errors=True)
 
 
+# ---- faults -----------------------------------------------------------------
+
+FAULTS = [
+    ("delay", {"seconds": 1}),
+    ("status 500", {"code": 500, "reason": "Internal Error"}),
+    ("status 401", {"code": 401, "reason": "Bad Password"}),
+    ("status 402", {"code": 402, "reason": "Payment Required"}),
+    ("status 503", {"code": 503, "x_dav_error": "2000 user"}),
+    ("service_down", {}),
+    ("redirect", {}),
+    ("continue", {}),
+    ("no_content_length", {"hold_seconds": 1}),
+    ("drop_mid_body", {}),
+    ("send_limit", {}),
+    ("omit_props", {"props": ["hm:sendmsg"]}),
+    ("override_props", {"values": {"D:getcontentlength": "abc"}}),
+    ("no_responses", {}),
+    ("empty_message", {}),
+]
+
+
+class LineClient:
+    """A plain line client: replies are read raw, so that no reply of any
+    shape is lost to a library's own checks."""
+
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=90)
+        self.buffer = b""
+
+    def line(self):
+        while b"\r\n" not in self.buffer:
+            data = self.sock.recv(65536)
+            if not data:
+                raise EOFError("closed")
+            self.buffer += data
+        line, self.buffer = self.buffer.split(b"\r\n", 1)
+        return line.decode("latin-1")
+
+    def say(self, text):
+        self.sock.sendall(text.encode("latin-1") + b"\r\n")
+        return self.line()
+
+    def body(self):
+        lines = []
+        while True:
+            line = self.line()
+            if line == ".":
+                return lines
+            lines.append(line)
+
+    def closed_cleanly(self):
+        self.sock.settimeout(10)
+        try:
+            return self.sock.recv(1) == b""
+        except OSError:
+            return False
+
+    def close(self):
+        self.sock.close()
+
+
+def fault_pop(standin, pop, name, setting, problems):
+    """One POP3 check with the switch on at each step in turn."""
+    label = name.split()[0]
+
+    def on():
+        standin.control({"faults": {label: setting}})
+
+    def off():
+        standin.control({"clear_faults": True})
+
+    def check(step, reply, good=("+OK", "-ERR")):
+        if VERBOSE:
+            print("  %-18s %-5s %s" % (name, step, reply[:100]))
+        if not reply.startswith(good):
+            problems.append("%s at %s: reply %r" % (name, step, reply))
+
+    c = LineClient(pop)
+    try:
+        check("banner", c.line())
+        c.say("USER " + USER)
+        on()
+        reply = c.say("PASS " + PASSWORD)
+        off()
+        check("PASS", reply)
+        if not reply.startswith("+OK Logged in"):
+            # Rejected, or logged in to a service that was not reachable:
+            # a fresh connection must log on once the fault is gone.
+            c.say("QUIT")
+            c.close()
+            c = LineClient(pop)
+            c.line()
+            c.say("USER " + USER)
+            reply = c.say("PASS " + PASSWORD)
+            if not reply.startswith("+OK Logged in"):
+                problems.append("%s: no log-on after the fault went: %r" % (name, reply))
+                return
+        on()
+        reply = c.say("STAT")
+        off()
+        check("STAT", reply)
+        if not reply.startswith("+OK"):
+            reply = c.say("STAT")
+            if not reply.startswith("+OK"):
+                problems.append("%s: STAT still failing after the fault: %r" % (name, reply))
+                return
+        if reply.split()[1] == "0":
+            # This round's fresh messages are on the service and were never
+            # handed on: a listing without them hides mail.
+            # (An answer without entries is what "no_responses" sends: it
+            # does say the mailbox is empty.)
+            fresh = any(subject.startswith("fault round %s " % name)
+                        for subject in standin.inbox_subjects())
+            if fresh and name != "no_responses":
+                problems.append("%s: STAT found no message in a mailbox that holds some" % name)
+                if VERBOSE:
+                    for r in standin.control()["requests"][-4:]:
+                        print("    ", r["method"], r["path"], r["status"], r.get("account"))
+            c.say("QUIT")
+            return
+        on()
+        reply = c.say("RETR 1")
+        if reply.startswith("+OK"):
+            c.body()
+        off()
+        check("RETR", reply)
+        reply = c.say("RETR 1")
+        if reply.startswith("+OK"):
+            c.body()
+        else:
+            problems.append("%s: RETR still failing after the fault: %r" % (name, reply))
+        check("DELE", c.say("DELE 1"))
+        on()
+        reply = c.say("QUIT")
+        check("QUIT", reply, ("+OK",))
+        if not c.closed_cleanly():
+            problems.append("%s: connection not closed after QUIT" % name)
+        time.sleep(1.5)  # the deletes run after the answer
+        off()
+    except (EOFError, OSError) as e:
+        problems.append("%s: connection failed: %r" % (name, e))
+    finally:
+        off()
+        c.close()
+
+
+def fault_smtp(standin, smtp, name, setting, number, problems):
+    label = name.split()[0]
+    import base64
+
+    def on():
+        standin.control({"faults": {label: setting}})
+
+    def off():
+        standin.control({"clear_faults": True})
+
+    c = LineClient(smtp)
+    try:
+        c.line()
+        c.sock.sendall(b"EHLO campaign\r\n")
+        while not c.line().startswith("250 "):
+            pass
+        c.say("AUTH LOGIN " + base64.b64encode(USER.encode()).decode())
+        on()
+        reply = c.say(base64.b64encode(PASSWORD.encode()).decode())
+        off()
+        if VERBOSE:
+            print("  %-18s AUTH  %s" % (name, reply[:100]))
+        if not reply[:3].isdigit():
+            problems.append("%s at AUTH: reply %r" % (name, reply))
+        if not reply.startswith("235"):
+            c.say("AUTH LOGIN " + base64.b64encode(USER.encode()).decode())
+            reply = c.say(base64.b64encode(PASSWORD.encode()).decode())
+            if not reply.startswith("235"):
+                problems.append("%s: no log-on after the fault went: %r" % (name, reply))
+                return
+        subject = "fault send %d" % number
+        c.say("MAIL FROM:<%s>" % USER)
+        c.say("RCPT TO:<someone@example.com>")
+        c.say("DATA")
+        on()
+        reply = c.say("Subject: %s\r\n\r\nbody\r\n." % subject)
+        off()
+        sent = any(subject in item.get("data", "") for item in standin.control()["sent"])
+        if VERBOSE:
+            print("  %-18s DATA  %s (service has it: %s)" % (name, reply[:100], sent))
+        if reply.startswith("250") and not sent:
+            problems.append("%s: send answered 250 but the service has no such message" % name)
+        if not reply[:3].isdigit():
+            problems.append("%s at DATA: reply %r" % (name, reply))
+        if not c.say("NOOP").startswith("250"):
+            problems.append("%s: connection unusable after the send" % name)
+        c.say("QUIT")
+    except (EOFError, OSError) as e:
+        problems.append("%s: connection failed: %r" % (name, e))
+    finally:
+        off()
+        c.close()
+
+
+def run_faults(args):
+    folder = tempfile.mkdtemp(prefix="brelvane-faults-")
+    standin = Standin(folder)
+    pop, smtp = free_port(), free_port()
+    gateway = Gateway(args.program, os.path.join(folder, "home"), standin.base,
+                      settings_text(pop, smtp, False))
+    problems = []
+    try:
+        for number, (name, setting) in enumerate(FAULTS):
+            # Fresh messages for each switch: what an earlier round deleted
+            # (or failed to delete) stays out of the listing, by design.
+            for i in range(2):
+                standin.control({"add_message": {
+                    "account": USER, "folder": "inbox", "id": "f%d-%d" % (number, i),
+                    "raw": "From: a@example.com\r\nSubject: fault round %s %d\r\n\r\nbody\r\n"
+                           % (name, i)}})
+            fault_pop(standin, pop, name, setting, problems)
+            fault_smtp(standin, smtp, name, setting, number, problems)
+            if gateway.process.poll() is not None:
+                problems.append("%s: the gateway ended (status %s)" % (name, gateway.process.poll()))
+                break
+            # The service forgets its log-ons, as a restarted service would.
+            standin.control({"forget_nonces": True})
+        if VERBOSE:
+            with open(os.environ["CAMPAIGN_VERBOSE"], "w") as f:
+                f.write("".join(gateway.output))
+        print("fault switches %d, each at PASS, STAT, RETR, QUIT, AUTH and the message text; "
+              "problems %d" % (len(FAULTS), len(problems)))
+        for problem in problems[:30]:
+            print("  " + problem)
+        status = gateway.terminate()
+        if status != 0:
+            problems.append("gateway exit status %d" % status)
+        return 1 if problems else 0
+    finally:
+        gateway.kill()
+        standin.stop()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("mode", choices=["load", "crash"])
+    parser.add_argument("mode", choices=["load", "crash", "faults"])
     parser.add_argument("--program", required=True)
     parser.add_argument("--sessions", type=int, default=200)
     parser.add_argument("--duration", type=float, default=0, help="seconds; overrides --sessions")
@@ -374,7 +622,7 @@ def main():
     parser.add_argument("--seed", type=int, default=None)
     args = parser.parse_args()
     random.seed(args.seed)
-    return run_load(args) if args.mode == "load" else run_crash(args)
+    return {"load": run_load, "crash": run_crash, "faults": run_faults}[args.mode](args)
 
 
 if __name__ == "__main__":
