@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <cxxabi.h>
 #include <linux/sockios.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -12,6 +14,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <typeinfo>
 
@@ -20,13 +23,12 @@
 
 namespace {
 
-// Qt keeps whatever it is handed; beyond this much still unsent, the writer
-// waits for the peer, so a large message is never held twice in memory.
-constexpr qint64 kMaxHeldBytes = 64 * 1024;
-// The largest piece handed to the socket at once.
-constexpr size_t kWritePiece = 1024;
-// Lines sent as a list are gathered into blocks of about this size.
-constexpr size_t kSendBlock = 32 * 1024;
+// Lines sent as a list are gathered into blocks of about this size, each
+// handed to the kernel with as few calls as it will take; the kernel's own
+// send buffer is the only queue, so a large message is never held twice.
+constexpr size_t kSendBlock = 256 * 1024;
+// The pause after an attempt that the peer's full window left unwritten.
+constexpr int kWritePauseMs = 10;
 // Lines longer than this are logged as a possible overflow attempt (and accepted).
 constexpr size_t kLongLine = 1000;
 constexpr int kTickMs = 1000;
@@ -296,6 +298,10 @@ TQuorServerSpawnedSocket::~TQuorServerSpawnedSocket() {
 void TQuorServerSpawnedSocket::Start() {
   QTcpSocket *s = FSocket.get();
   if (s) {
+    // Replies are written to the kernel as they are made, and a reply and
+    // the message after it are two writes: without this the second waits
+    // for the peer's delayed acknowledgement of the first.
+    s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     QObject::connect(s, &QTcpSocket::readyRead, this, [this] { OnReadyRead(); });
     QObject::connect(s, &QTcpSocket::disconnected, this, [this] { OnDisconnected(); });
     QObject::connect(s, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
@@ -578,28 +584,54 @@ void TQuorServerSpawnedSocket::SignOff(const std::string &text) {
   }
 }
 
-bool TQuorServerSpawnedSocket::SendLines(const TStringList &lines) {
+bool TQuorServerSpawnedSocket::SendLines(const TStringList &lines, bool dotStuff) {
+  return SendBlocks(nullptr, lines, dotStuff);
+}
+
+bool TQuorServerSpawnedSocket::SendReplyAndLines(const std::string &reply, const TStringList &lines,
+                                                 bool dotStuff) {
+  if (FClosing || !Connected()) return false;
+  if (FWriteDepth > 0) {
+    Log("Not sent while a transfer is under way: \"" + reply + "\"", 8, true);
+    return false;
+  }
+  if (FLogSentLines) Log("Sent: \"" + reply + "\"", 2, false);
+  return SendBlocks(&reply, lines, dotStuff);
+}
+
+bool TQuorServerSpawnedSocket::SendBlocks(const std::string *reply, const TStringList &lines,
+                                          bool dotStuff) {
   if (FClosing) return false;
   // A message goes out as blocks of many lines rather than line by line:
   // the bytes on the wire are the same, and the per-line cost of the write
-  // path would otherwise dominate a large transfer.
+  // path would otherwise dominate a large transfer. Stuffing while the block
+  // is built spares a pass over the message and a change to the caller's
+  // list.
   FLogSentLines = false;
   std::string block;
   block.reserve(kSendBlock + 1024);
+  // The reply and the start of the text leave in one write, as one packet
+  // for a small message.
+  if (reply) {
+    block += *reply;
+    if (reply->size() < 2 || reply->compare(reply->size() - 2, 2, "\r\n") != 0) block += "\r\n";
+  }
   bool ok = true;
+  auto flushIf = [&](size_t atLeast) {
+    if (block.size() < atLeast || block.empty()) return true;
+    ok = !FClosing && Connected() && WriteBytes(block);
+    block.clear();
+    return ok;
+  };
   for (const std::string &line : lines) {
+    if (dotStuff && !line.empty() && line[0] == '.') block += '.';
     block += line;
     if (line.size() < 2 || line.compare(line.size() - 2, 2, "\r\n") != 0) block += "\r\n";
-    if (block.size() >= kSendBlock) {
-      if (FClosing || !Connected() || !WriteBytes(block)) {
-        ok = false;
-        break;
-      }
-      block.clear();
-    }
+    if (!flushIf(kSendBlock)) break;
   }
-  if (ok && !block.empty()) ok = !FClosing && Connected() && WriteBytes(block);
-  if (ok && !lines.empty()) StartIdleTimer();
+  if (ok && dotStuff) block += ".\r\n";
+  if (ok) flushIf(1);
+  if (ok && (reply || dotStuff || !lines.empty())) StartIdleTimer();
   FLogSentLines = true;
   return ok;
 }
@@ -618,7 +650,25 @@ void TQuorServerSpawnedSocket::SendLine(const std::string &text) {
   if (WriteBytes(data)) StartIdleTimer();
 }
 
-bool TQuorServerSpawnedSocket::WriteBytes(const std::string &data) {
+qint64 TQuorServerSpawnedSocket::SendToKernel(std::string_view data) {
+  // Whatever Qt still holds goes first, or the bytes would change order.
+  if (FSocket->bytesToWrite() > 0) {
+    FSocket->flush();
+    if (FSocket->bytesToWrite() > 0) return 0;
+  }
+  const qintptr fd = FSocket->socketDescriptor();
+  if (fd < 0) return -1;
+  for (;;) {
+    const ssize_t n =
+        ::send(static_cast<int>(fd), data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    return -1;
+  }
+}
+
+bool TQuorServerSpawnedSocket::WriteBytes(std::string_view data) {
   if (FClosing || !Connected()) return false;
   TBusyGuard busy(this);
   struct TDepth {
@@ -632,44 +682,39 @@ bool TQuorServerSpawnedSocket::WriteBytes(const std::string &data) {
     sinceProgress.start();
     while (done < data.size()) {
       if (!Connected()) return false;
-      if (FSocket->bytesToWrite() >= kMaxHeldBytes) {
-        // Hand the kernel what it will take now before waiting at all.
-        FSocket->flush();
-        if (FSocket->bytesToWrite() < kMaxHeldBytes) continue;
-        if (FWriteStalled) return false;  // given up on this peer already
-        int limit = FServer ? FServer->TimeOut() : 60000;
-        if (sinceProgress.elapsed() > limit) {
-          FWriteStalled = true;
-          TimedOut();
-          return false;
-        }
-        qint64 before = FSocket->bytesToWrite();
-        // While this write waits, other connections and timers stay live;
-        // this connection's own new input is only queued meanwhile.
-        bool wasDispatching = FDispatching;
-        FDispatching = true;
-        FSocket->waitForBytesWritten(10);
-        Yield();
-        FDispatching = wasDispatching;
-        if (FForcedDestroy || !FSocket) return false;
-        if (FSocket->bytesToWrite() < before) {
-          // A peer taking the data, however slowly, is not idle.
-          sinceProgress.restart();
-          ResetIdleCount();
-        }
-        continue;
-      }
-      size_t piece = std::min(kWritePiece, data.size() - done);
-      qint64 written = FSocket->write(data.data() + done, static_cast<qint64>(piece));
+      const qint64 heldByQt = FSocket->bytesToWrite();
+      const qint64 written = SendToKernel(data.substr(done));
       if (written < 0) {
         CloseConnection();
         return false;
       }
       if (written > 0) {
+        // A peer taking the data, however slowly, is not idle.
+        sinceProgress.restart();
+        ResetIdleCount();
+        done += static_cast<size_t>(written);
+        continue;
+      }
+      if (FSocket->bytesToWrite() < heldByQt) {
         sinceProgress.restart();
         ResetIdleCount();
       }
-      done += static_cast<size_t>(written);
+      // The peer's window is full: pause, keeping other connections and
+      // timers live; this connection's own new input is only queued.
+      if (FWriteStalled) return false;  // given up on this peer already
+      const int limit = FServer ? FServer->TimeOut() : 60000;
+      if (sinceProgress.elapsed() > limit) {
+        FWriteStalled = true;
+        TimedOut();
+        return false;
+      }
+      pollfd ready{static_cast<int>(FSocket->socketDescriptor()), POLLOUT, 0};
+      ::poll(&ready, 1, kWritePauseMs);
+      const bool wasDispatching = FDispatching;
+      FDispatching = true;
+      Yield();
+      FDispatching = wasDispatching;
+      if (FForcedDestroy || !FSocket) return false;
     }
     return true;
   } catch (...) {

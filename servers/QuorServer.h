@@ -168,8 +168,13 @@ class TQuorServerSpawnedSocket : public QObject {
 
   void SendLine(const std::string &text);
   // False (and nothing sent) when the connection is closing. The lines are
-  // not logged one by one.
-  bool SendLines(const TStringList &lines);
+  // not logged one by one. With DotStuff the list goes out in the form a
+  // POP3 message takes: a non-empty line beginning with "." gets another
+  // "." in front, and a line "." follows the last; the list is not changed.
+  bool SendLines(const TStringList &lines, bool dotStuff = false);
+  // Reply (logged as SendLine logs it) and then Lines as SendLines sends
+  // them, written together.
+  bool SendReplyAndLines(const std::string &reply, const TStringList &lines, bool dotStuff);
   void CloseConnection();
   void Log(const std::string &text, uint8_t detail, bool error);
   void ResetIdleCount() { FIdleCount = 0; }
@@ -208,9 +213,15 @@ class TQuorServerSpawnedSocket : public QObject {
   QTcpSocket *Socket() const { return FSocket.get(); }
 
  private:
-  // Writes Data in pieces, holding back while the socket has too much
-  // unsent; false when it gave up (closing, peer gone, stalled).
-  bool WriteBytes(const std::string &data);
+  // Writes Data straight to the kernel as far as it takes it, pausing while
+  // the peer's window is full; false when it gave up (closing, peer gone,
+  // stalled).
+  bool WriteBytes(std::string_view data);
+  // One non-blocking send of as much of Data as the kernel takes: the count
+  // taken, 0 when none (the window is full, or Qt still holds earlier
+  // bytes), -1 when the connection failed.
+  qint64 SendToKernel(std::string_view data);
+  bool SendBlocks(const std::string *reply, const TStringList &lines, bool dotStuff);
   friend class TQuorServer;
   class TBusyGuard;
   void Start();

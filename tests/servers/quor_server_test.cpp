@@ -7,6 +7,7 @@
 #include <QNetworkInterface>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -28,7 +29,30 @@ struct TProtocolRecord {
   std::vector<std::string> log;  // every line offered to OnLog
   std::atomic<bool> otherServed{false};
   bool otherServedDuringBig = false;
+  bool stuffedListUnchanged = false;
 };
+
+// About 800 KB (several send blocks) of lines that stuffing must handle: a
+// lone ".", lines beginning with one or two dots, empty lines, a line that
+// already carries its CR LF, lines of every length up to 200.
+TStringList StuffingLines() {
+  TStringList lines;
+  for (int i = 0; lines.size() < 9000; ++i) {
+    if (i % 13 == 0)
+      lines.push_back(".");
+    else if (i % 17 == 0)
+      lines.push_back("..twice " + std::to_string(i));
+    else if (i % 7 == 0)
+      lines.push_back(".once " + std::string(static_cast<size_t>(i % 200), 'd'));
+    else if (i % 11 == 0)
+      lines.push_back("");
+    else if (i % 101 == 0)
+      lines.push_back("ends in CR LF\r\n");
+    else
+      lines.push_back("line " + std::to_string(i) + std::string(static_cast<size_t>(i % 190), 'x'));
+  }
+  return lines;
+}
 
 class TTestServer;
 
@@ -70,6 +94,12 @@ class TTestConnection : public TQuorServerSpawnedSocket {
       TStringList lines(static_cast<size_t>(tens) * 100, std::string(98, 'x'));
       lines.push_back(".");
       SendLines(lines);
+    } else if (line == "STUFFED") {
+      const TStringList lines = StuffingLines();
+      TStringList copy = lines;
+      SendReplyAndLines("+OK stuffed", copy, true);
+      FRecord->stuffedListUnchanged = copy == lines;
+      SendLine("after");
     } else if (line == "LEN") {
       SendLine("LEN");
     } else if (line == "QUIT") {
@@ -459,6 +489,36 @@ TEST_F(QuorServerTest, SlowSteadyReaderGetsTheWholeTransferWithNoTimeOutText) {
   EXPECT_EQ(got.rfind("+OK here it comes\r\n", 0), 0u) << got.substr(0, 60) << " " << got.size();
   EXPECT_EQ(got.size(), std::string("+OK here it comes\r\n").size() + 2000 * 100 + 3);
   EXPECT_FALSE(LogHas(FRecord, "User connection timed out."));
+}
+
+// Stuffing and the terminating line are added while the text is written,
+// across block boundaries (the pauses of a slow reader are the slow-reader
+// test's); the bytes are those of the stuffed list joined with CR LF.
+TEST_F(QuorServerTest, StuffedSendIsByteForByteTheStuffedListAndLeavesTheListAlone) {
+  auto client = ConnectPastBanner();
+  ASSERT_TRUE(client->Send("STUFFED\r\n"));
+  client->Drain(
+      [](const std::string &got) {
+        return got.size() >= 7 && got.compare(got.size() - 7, 7, "after\r\n") == 0;
+      },
+      30000);
+  TStringList stuffed = StuffingLines();
+  for (std::string &l : stuffed)
+    if (!l.empty() && l[0] == '.') l.insert(l.begin(), '.');
+  stuffed.push_back(".");
+  std::string expected = "+OK stuffed\r\n";
+  for (const std::string &l : stuffed)
+    expected += l.size() >= 2 && l.compare(l.size() - 2, 2, "\r\n") == 0 ? l : l + "\r\n";
+  expected += "after\r\n";
+  const std::string got = client->Received();
+  ASSERT_EQ(got.size(), expected.size());
+  EXPECT_TRUE(got == expected) << "first difference at byte "
+                               << std::mismatch(got.begin(), got.end(), expected.begin()).first -
+                                      got.begin();
+  EXPECT_TRUE(FRecord.stuffedListUnchanged);
+  // The status line is logged as a single line is; the text is not.
+  EXPECT_TRUE(LogHas(FRecord, "Sent: \"+OK stuffed\""));
+  EXPECT_FALSE(LogHas(FRecord, "..twice"));
 }
 
 // Input without a line end is still input: it neither holds back the
