@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <algorithm>
 #include <atomic>
@@ -153,14 +154,18 @@ bool SendAll(int fd, const std::string &bytes) {
   return true;
 }
 
-// Runs Work on a client thread while this thread serves the loop.
+// Runs Work on a client thread while this thread serves the loop, which
+// sleeps until something arrives, as the application's does (a loop that
+// polls without waiting would take the client's core on a small machine).
 void Beside(const std::function<void()> &work) {
   std::atomic<bool> done{false};
+  QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
   std::thread client([&] {
     work();
     done = true;
+    dispatcher->wakeUp();
   });
-  while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   client.join();
 }
 
