@@ -360,6 +360,18 @@ TBrowserElement THotmailScraper::FindFormElement(const std::string &formName,
   return {};
 }
 
+bool THotmailScraper::HasForm(const std::string &formName) {
+  try {
+    const TBrowserElement document = FBrowser->Document();
+    if (!document) return false;
+    for (const std::string &name :
+         FBrowser->Properties(FBrowser->Collection(document, "forms"), "name"))
+      if (Equals(name, formName)) return true;
+  } catch (const std::exception &) {
+  }
+  return false;
+}
+
 bool THotmailScraper::SetFormField(const std::string &formName, const std::string &elementName,
                                    bool submit, const std::string &value) {
   try {
@@ -1359,7 +1371,10 @@ void THotmailScraper::SendMessage(TEmailMsg &message, const TStringList &recipie
     }
     AttachFiles(attachments);
 
-    if (!SetFormField("composeform", "_HMaction", true, "Send")) error = "Error 1 sending.";
+    // A site that refuses the message shows its compose form again; the
+    // wait after Send succeeds all the same, so look before calling it sent.
+    if (!SetFormField("composeform", "_HMaction", true, "Send") || HasForm("composeform"))
+      error = kSendNotConfirmed;
   } catch (const std::exception &e) {
     error = "Unexpected problem sending msg: " + Message(e);
   }

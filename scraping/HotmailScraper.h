@@ -61,6 +61,8 @@ class THotmailScraper : public TSiteScraper {
   bool ClickLinkByTitle(const std::string &title);
   TBrowserElement FindFormElement(const std::string &formName, const std::string &elementName,
                                   const std::string &value);
+  // Whether the page shown holds a form of that name.
+  bool HasForm(const std::string &formName);
   bool SetFormField(const std::string &formName, const std::string &elementName, bool submit,
                     const std::string &value);
 

@@ -16,6 +16,11 @@
 
 class TEmailMsg;
 
+// SendMessage's answer once Send was pressed and the site did not show the
+// message as sent (the answer never settled, or the compose form came back).
+// The site may have taken it all the same, so it is never sent again.
+inline constexpr const char *kSendNotConfirmed = "Error 1 sending.";
+
 using TScraperLogEvent = std::function<void(const std::string &text, uint8_t detail, bool error)>;
 
 class TSiteScraper {

@@ -271,7 +271,9 @@ void TWebmailScrapeSession::SendMsg(const std::string &mailFrom, bool flag, std:
   } catch (const std::exception &e) {
     error = std::string("Unexpected problem sending msg: ") + e.what();
   }
-  if (!error.empty() && !Stopped() && attempts >= 0) {
+  // Once Send was pressed a retry could deliver the message twice; the mail
+  // program hears of the failure and decides.
+  if (!error.empty() && error != kSendNotConfirmed && !Stopped() && attempts >= 0) {
     Log("Failed to send email with:" + error + ". Retrying...", kDetailRetry, true);
     SendMsg(mailFrom, flag, error, attempts - 1, lines, recipients, saveInSent);
   }

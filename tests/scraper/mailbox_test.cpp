@@ -302,6 +302,19 @@ TEST_F(MailboxTest, ACompositionPageThatCannotBeReachedIsReported) {
   EXPECT_EQ(error, "Unexpected problem with compose button: No page is shown");
 }
 
+TEST_F(MailboxTest, ASendTheSiteHandsBackIsNotCalledSent) {
+  auto scraper = SignedIn();
+  TEmailMsg message;
+  message.SetSaveOnDestroy(false);
+  // No recipient anywhere: the site shows its compose form again.
+  message.Text("From: site@hotmail.com\r\nSubject: nobody\r\n\r\nx\r\n");
+  const int sentBefore = int(Standin->State()["sent"].toArray().size());
+  std::string error;
+  scraper->SendMessage(message, {}, false, error);
+  EXPECT_EQ(error, "Error 1 sending.");
+  EXPECT_EQ(int(Standin->State()["sent"].toArray().size()), sentBefore);
+}
+
 TEST_F(MailboxTest, EachListingRowTicksOneBoxForOneId) {
   auto scraper = NewScraper();
   TBrowserControl &browser = scraper->Browser();

@@ -294,7 +294,7 @@ TEST_F(ScrapeSessionTest, SendingHandsTheParsedMessageAndEnvelopeToTheSite) {
                                "Subject: =?ISO-8859-1?Q?caf=E9?=", "", "hello"};
   const TStringList recipients = {"a@example.com", "hidden@example.com"};
   std::string error;
-  Site->SendErrors = {"Error 1 sending."};
+  Site->SendErrors = {"Could not find compose button"};
   Session->SendMsg("jdoe@hotmail.com", false, error, 3, message, recipients, true);
   EXPECT_EQ(error, "");
   ASSERT_EQ(Site->Sent.size(), 1u);
@@ -310,6 +310,13 @@ TEST_F(ScrapeSessionTest, SendingHandsTheParsedMessageAndEnvelopeToTheSite) {
   EXPECT_EQ(error, "e5");
   EXPECT_EQ(Site->SendErrors.size(), 1u);
   EXPECT_EQ(Site->Sent.size(), 1u);
+
+  // Send was pressed but not confirmed: the site may hold the message
+  // already, so it is not submitted again.
+  Site->SendErrors = {"Error 1 sending.", "e2"};
+  Session->SendMsg("jdoe@hotmail.com", false, error, 3, message, recipients, false);
+  EXPECT_EQ(error, "Error 1 sending.");
+  EXPECT_EQ(Site->SendErrors.size(), 1u);
 }
 
 TEST(ScrapeSessionWithoutBrowser, EveryOperationSaysWhy) {
