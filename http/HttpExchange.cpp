@@ -28,6 +28,8 @@ constexpr int64_t kSlowTransferMs = 1000;
 // peer closes, or when nothing more has come for this long: a pause between
 // two TCP segments must not cut a listing short.
 constexpr double kQuietBodyMs = 500;
+// The most room set aside ahead for an announced body length.
+constexpr int64_t kMaxBodyReserve = 64 << 20;
 // More header text than this is not an HTTP answer; stop collecting.
 constexpr size_t kMaxHeaderBytes = 1 << 20;
 
@@ -352,12 +354,16 @@ bool THttpRequest::TExchange::ReadBody() {
 
   StretchSteadyDeadline(Deadline, expected, R.BytesReceived, R.ReceiveMs);
   std::string buffer;
+  // Sized once for an announced length, so that a large body is not copied
+  // as it grows; a length beyond any message is not trusted that far.
+  if (expected > 0) buffer.reserve(size_t(std::min<int64_t>(expected, kMaxBodyReserve)));
   const auto start = std::chrono::steady_clock::now();
   auto lastData = start;
+  size_t received = 0;  // once the buffer has been split and released
   auto addFigures = [&] {
     const int64_t took = MsSince(start);
     if (took > kSlowTransferMs) {
-      AddFigure(R.BytesReceived, int64_t(buffer.size()));
+      AddFigure(R.BytesReceived, int64_t(std::max(received, buffer.size())));
       AddFigure(R.ReceiveMs, took);
     }
   };
@@ -399,9 +405,12 @@ bool THttpRequest::TExchange::ReadBody() {
   }
   // Bytes past the announced length belong to no answer of ours.
   if (expected > 0 && int64_t(buffer.size()) > expected) buffer.resize(size_t(expected));
-  const TStringList body = SplitLines(buffer);
-  Response.PutBody(body);
-  for (const auto &line : body) Trace(line);
+  TStringList body = SplitLines(buffer);
+  received = buffer.size();
+  std::string().swap(buffer);  // the lines are the body now
+  if (R.FTrace)
+    for (const auto &line : body) Trace(line);
+  Response.PutBody(std::move(body));
   Trace(kReceivingClose);
   Trace("Time = " + FormatTraceTime(Now()));
   Trace("");

@@ -46,6 +46,15 @@ TStringList THttpResponse::GetBody() const {
   return TStringList(FLines.begin() + end + 1, FLines.end());
 }
 
+TStringList THttpResponse::TakeBody() {
+  const int end = HeaderEnd();
+  if (end < 0) return {};
+  TStringList body(std::make_move_iterator(FLines.begin() + end + 1),
+                   std::make_move_iterator(FLines.end()));
+  FLines.resize(size_t(end) + 1);
+  return body;
+}
+
 void THttpResponse::MergeHeaders(const TStringList &headers) {
   if (headers.empty()) return;
   if (FLines.empty()) {

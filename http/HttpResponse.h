@@ -11,6 +11,8 @@ class THttpResponse : public THttpCommunication {
   // The reason phrase: what follows the code and one blank.
   std::string GetStatusText();
   TStringList GetBody() const;
+  // The body lines, moved out: the response keeps its status and headers.
+  TStringList TakeBody();
 
   // Merges a block of header lines read from the wire into this response.
   void MergeHeaders(const TStringList &headers);

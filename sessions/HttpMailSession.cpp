@@ -368,7 +368,7 @@ void THttpMailSession::GetMsg(const std::string &url, TStringList &lines, std::s
     FillGetMsgRequest(*Request, url, host);
     Perform(error);
     if (Judge(error, 200, 200)) {
-      lines = Response->GetBody();
+      lines = Response->TakeBody();  // a message of megabytes is not held twice
       if (lines.empty()) error = "Empty message text";
     }
     return !error.empty();

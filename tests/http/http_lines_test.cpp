@@ -217,6 +217,14 @@ TEST(HttpResponseLines, PutBodyReplacesWhateverBodyWasThere) {
   TStringList given = kept;
   r.PutBody(std::move(given));
   EXPECT_EQ(Of(r), byCopy);
+  // Taking the body leaves the status and headers as they were.
+  r.Lines() = {"HTTP/1.1 200 OK", "A: 1", "", "b1", "", "b2"};
+  EXPECT_EQ(r.TakeBody(), (TStringList{"b1", "", "b2"}));
+  EXPECT_EQ(Of(r), (TStringList{"HTTP/1.1 200 OK", "A: 1", ""}));
+  EXPECT_TRUE(r.TakeBody().empty());
+  r.Lines() = {"HTTP/1.1 200 OK"};
+  EXPECT_TRUE(r.TakeBody().empty());
+  EXPECT_EQ(Of(r), TStringList{"HTTP/1.1 200 OK"});
 }
 
 TEST(HttpServiceBase, OverrideReplacesSchemeHostAndPortOnly) {
