@@ -32,6 +32,12 @@ constexpr int kWritePauseMs = 10;
 // Lines longer than this are logged as a possible overflow attempt (and accepted).
 constexpr size_t kLongLine = 1000;
 constexpr int kTickMs = 1000;
+// Line handlers running at once, each inside the wait of the one below it
+// (one thread, one loop), and how many of them are let in before new lines
+// wait; the waiting ones look again this often.
+int GNestedHandlers = 0;
+constexpr int kMaxNestedHandlers = 8;
+constexpr int kDispatchRetryMs = 20;
 
 std::string AddressText(const QHostAddress &address) {
   bool isV4 = false;
@@ -508,8 +514,28 @@ void TQuorServerSpawnedSocket::DispatchLines() {
   // One line at a time, in arrival order: input that arrives while a handler
   // pumps the loop is queued here and taken by the loop below when it returns.
   if (FClosing || FCloseRequested || FDestroying || FDispatching) return;
+  if (GNestedHandlers >= kMaxNestedHandlers && !FLineQueue.empty()) {
+    // Handlers that wait on the service run inside one another's waits, and
+    // the outermost can only return once every one above it has: under a
+    // steady stream of new connections it would never return. Beyond a few
+    // levels new lines wait until the stack has come down.
+    if (!FDispatchRetryScheduled) {
+      FDispatchRetryScheduled = true;
+      QPointer<TQuorServerSpawnedSocket> self(this);
+      QTimer::singleShot(kDispatchRetryMs, [self] {
+        if (!self) return;
+        self->FDispatchRetryScheduled = false;
+        if (!self->FDestroying) self->DispatchLines();
+      });
+    }
+    return;
+  }
   TBusyGuard busy(this);
   FDispatching = true;
+  ++GNestedHandlers;
+  struct TLevel {
+    ~TLevel() { --GNestedHandlers; }
+  } level;
   while (!FLineQueue.empty() && !FClosing && !FCloseRequested && !FForcedDestroy) {
     std::string line = std::move(FLineQueue.front());
     FLineQueue.pop_front();

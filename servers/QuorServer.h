@@ -268,6 +268,7 @@ class TQuorServerSpawnedSocket : public QObject {
   bool FWriteStalled = false;   // the peer stopped taking data: no more waiting on it
   bool FForcedDestroy = false;  // the server is going away: dispatch nothing more
   bool FBeforeDestroyDone = false;
+  bool FDispatchRetryScheduled = false;
   int FWriteDepth = 0;  // writes under way: nothing else may be written in between
   size_t FQueuedBytes = 0;
   int64_t FLastUnsent = 0;  // UnsentBytes at the last idle tick  // text held in the line queue

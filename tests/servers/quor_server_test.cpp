@@ -23,9 +23,10 @@
 namespace {
 
 struct TProtocolRecord {
-  TStringList handled;           // every line the protocol saw, in order
-  int destroyed = 0;             // protocol destructors run
-  int slowFinished = 0;          // long operations that returned
+  TStringList handled;   // every line the protocol saw, in order
+  int destroyed = 0;     // protocol destructors run
+  int slowFinished = 0;  // long operations that returned
+  int slowRunning = 0, slowMostAtOnce = 0;
   std::vector<std::string> log;  // every line offered to OnLog
   std::atomic<bool> otherServed{false};
   bool otherServedDuringBig = false;
@@ -73,12 +74,14 @@ class TTestConnection : public TQuorServerSpawnedSocket {
       // Stands for a webmail operation that waits on the network while the
       // loop keeps running.
       int ms = StrToIntDef(line.substr(5), 0);
+      FRecord->slowMostAtOnce = std::max(FRecord->slowMostAtOnce, ++FRecord->slowRunning);
       auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
       while (std::chrono::steady_clock::now() < end) {
         Yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
       ++FRecord->slowFinished;
+      --FRecord->slowRunning;
       SendLine("SLOW done");
     } else if (line.rfind("BIG ", 0) == 0) {
       // Megabytes of 100-byte lines, then a marker.
@@ -607,4 +610,24 @@ TEST(QuorServerListening, LocalOnlyListensOnLoopbackAndAChangeListensAgain) {
     EXPECT_FALSE(reaches(outward));
   }
   EXPECT_TRUE(reaches(QHostAddress::LocalHost));
+}
+
+// Handlers that wait run inside one another's waits, and the outermost can
+// return only after every one above it: their number is capped, so that a
+// steady stream of new connections cannot keep the first one waiting for
+// ever. Lines beyond the cap wait their turn and are all answered.
+TEST_F(QuorServerTest, WaitingHandlersNestOnlyAFewDeepAndTheRestAreServedAfterwards) {
+  std::vector<std::unique_ptr<TLoopbackClient>> clients;
+  for (int i = 0; i < 14; ++i) clients.push_back(Connect());
+  std::string banner;
+  for (auto &c : clients) ASSERT_TRUE(c->ReadLine(banner));
+  for (auto &c : clients) ASSERT_TRUE(c->Send("SLOW 300\r\n"));
+  ASSERT_TRUE(PumpUntil([&] { return FRecord.slowFinished == 14; }, 30000));
+  EXPECT_GE(FRecord.slowMostAtOnce, 2);
+  EXPECT_LE(FRecord.slowMostAtOnce, 8);
+  for (auto &c : clients) {
+    std::string line;
+    ASSERT_TRUE(c->ReadLine(line));
+    EXPECT_EQ(line, "SLOW done");
+  }
 }
