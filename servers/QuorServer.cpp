@@ -155,12 +155,14 @@ void TQuorServer::SetRestrictToLocalHost(bool value) {
   FPort = port;
   try {
     FListeners = Listen();
-  } catch (const ESocketError &) {
-    FPort = configured;
-    throw;
+    FListener = FListeners.front().get();
+  } catch (const ESocketError &e) {
+    // Left inactive: whoever applies the settings sees that and reopens or
+    // warns, as for any port that cannot be opened.
+    Log(std::string("Could not listen again on port ") + std::to_string(port) + ": " + e.what(), 8,
+        true);
   }
   FPort = configured;
-  FListener = FListeners.front().get();
 }
 
 void TQuorServer::SetPort(int value) {

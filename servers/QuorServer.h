@@ -54,8 +54,9 @@ class TQuorServer {
   bool RestrictToLocalHost() const { return FRestrictToLocalHost; }
   // With the listen address left at "0.0.0.0", true listens on the loopback
   // addresses only (IPv4 and IPv6); a change while listening listens again
-  // at once (raising ESocketError when that fails) and keeps the live
-  // connections. New connections copy the value for their own check.
+  // at once and keeps the live connections (when that fails the server is
+  // left inactive, and says so in the log). New connections copy the value
+  // for their own check.
   void SetRestrictToLocalHost(bool value);
   int ActiveConnections() const { return static_cast<int>(FPeerList.size()); }
   int MaxConnections() const { return FMaxConnections; }
