@@ -57,6 +57,14 @@ class HeadlessGateway : public ::testing::Test {
   int Smtp = 0;
 };
 
+// One reply line from a plain client socket, or empty after Seconds.
+std::string ReplyLine(QTcpSocket &client, int seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!client.canReadLine() && std::chrono::steady_clock::now() < until)
+    client.waitForReadyRead(200);
+  return client.readLine().toStdString();
+}
+
 }  // namespace
 
 TEST_F(HeadlessGateway, FetchSendStopAndStartAgain) {
@@ -184,7 +192,7 @@ TEST(HeadlessPortOptions, PortsFromTheCommandLineAreUsedAndSaved) {
       "--headless",        "--home",    QString::fromStdString(home.string()),
       "--listen",          "127.0.0.1", "--service-base",
       "http://127.0.0.1:9"};
-  for (const QString &bad : {"70000", "0", "pop"}) {
+  for (const QString &bad : QStringList{"70000", "0", "pop"}) {
     QProcess refused;
     refused.start(BRELVANE_PROGRAM, common + QStringList{"--pop-port", bad});
     ASSERT_TRUE(refused.waitForFinished(30000));
@@ -232,12 +240,7 @@ TEST_F(HeadlessGateway, StopsCleanlyWhileALogonWaitsOnTheService) {
   QTcpSocket client;
   client.connectToHost("127.0.0.1", static_cast<quint16>(Pop));
   ASSERT_TRUE(client.waitForConnected(5000));
-  const auto answer = [&] {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!client.canReadLine() && std::chrono::steady_clock::now() < until)
-      client.waitForReadyRead(200);
-    return client.readLine().toStdString();
-  };
+  const auto answer = [&] { return ReplyLine(client, 10); };
   EXPECT_EQ(answer().rfind("+OK", 0), 0u);
   client.write("USER demo@hotmail.com\r\n");
   EXPECT_EQ(answer().rfind("+OK", 0), 0u);
@@ -270,12 +273,7 @@ TEST_F(HeadlessGateway, StopsCleanlyWhileAConnectionsCleanUpWaitsOnTheService) {
   QTcpSocket client;
   client.connectToHost("127.0.0.1", static_cast<quint16>(Pop));
   ASSERT_TRUE(client.waitForConnected(5000));
-  const auto answer = [&] {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!client.canReadLine() && std::chrono::steady_clock::now() < until)
-      client.waitForReadyRead(200);
-    return client.readLine().toStdString();
-  };
+  const auto answer = [&] { return ReplyLine(client, 20); };
   EXPECT_EQ(answer().rfind("+OK", 0), 0u);
   client.write("USER demo@hotmail.com\r\n");
   EXPECT_EQ(answer().rfind("+OK", 0), 0u);
