@@ -47,8 +47,9 @@ const char *const kJunkId = "00000000-0000-0000-0000-000000000005";
 
 int gSoundDepth = 0;
 
-// Every public operation is bracketed, as the other platform must silence
-// its navigation click for their duration; here only the depth is kept.
+// Every public operation is bracketed, so that a desktop which sounds a click
+// on each navigation could be silenced for its duration. The engine here
+// makes no such sound, so only the depth is kept.
 struct TSoundSuppression {
   TSoundSuppression() { ++gSoundDepth; }
   ~TSoundSuppression() { --gSoundDepth; }
