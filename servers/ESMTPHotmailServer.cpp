@@ -7,6 +7,7 @@
 #include "foundation/StrUtil.h"
 #include "http/Connectivity.h"
 #include "mail/EmailDecoders.h"
+#include "servers/GatewayLogon.h"
 #include "sessions/SessionFactory.h"
 
 namespace {
@@ -401,14 +402,7 @@ void TESMTPHotmailServerSpawnedSocket::LetGoOfSession() {
   ReleaseBorrowedSession(FSession, FOwnedSession);
 }
 
-std::string TESMTPHotmailServerSpawnedSocket::LogOn() {
-  if (FSession) return std::string();
-  if (!FUserId.empty() && FUserId.find('@') == std::string::npos) {
-    std::string domain = std::string("@") + BRELVANE_DEFAULT_MAIL_DOMAIN;
-    Log("Userid " + Quoted(FUserId) + " given with no domain! " + FUserId + domain + " assumed.", 5,
-        true);
-    FUserId += domain;
-  }
+std::string TESMTPHotmailServerSpawnedSocket::TakeSession() {
   auto *server = static_cast<TESMTPHotmailServer *>(Server());
   if (server && server->OnNeedSession) {
     TBasicWebMailSession *supplied = nullptr;
@@ -441,47 +435,31 @@ std::string TESMTPHotmailServerSpawnedSocket::LogOn() {
     FSession->SetOnLog(
         [this](const std::string &text, uint8_t detail, bool error) { Log(text, detail, error); });
   }
+  return std::string();
+}
+
+std::string TESMTPHotmailServerSpawnedSocket::LogOn() {
+  if (FSession) return std::string();
+  if (!FUserId.empty() && FUserId.find('@') == std::string::npos) {
+    std::string domain = std::string("@") + BRELVANE_DEFAULT_MAIL_DOMAIN;
+    Log("Userid " + Quoted(FUserId) + " given with no domain! " + FUserId + domain + " assumed.", 5,
+        true);
+    FUserId += domain;
+  }
+  std::string failure = TakeSession();
+  if (!failure.empty()) return failure;
 
   try {
     std::string error;
     FSession->Logon(FUserId, FPassword, error);
     if (error.empty()) return std::string();
-    std::string svc = ServiceName();
-    std::string reply;
-    if (error.rfind("503", 0) == 0) {
-      Log(svc + " login rejected useid " + Quoted(FUserId) + " with " + error, 9, true);
-      reply = "535 " + svc + " rejected userid";
-    } else if (error.rfind("401", 0) == 0) {
-      Log(svc + " rejected password with:" + error, 9, true);
-      reply = "535 " + svc + " rejected password";
-    } else if (error.rfind("402", 0) == 0) {
-      Log(svc + " requested payment with:" + error, 9, true);
-      reply = "535 " + svc + " requested payment";
-    } else {
-      int probe = 4;
-      try {
-        probe = CheckConnectivity();
-      } catch (...) {
-      }
-      const std::string tail = " (Temporary error: " + OneLine(error) + ")";
-      switch (probe) {
-        case 0:
-          reply = "454 Failed to reach " + svc + ". Web is active." + tail;
-          break;
-        case 1:
-          reply = "454 Failed to reach " + svc + " DNS1." + tail;
-          break;
-        case 2:
-          reply = "454 Failed to reach " + svc + " DNS2." + tail;
-          break;
-        case 3:
-          reply = "454 Failed to connect to " + svc + ". Cannot access web." + tail;
-          break;
-        default:
-          reply = "454 Failed to reach " + svc + " internal error." + tail;
-          break;
-      }
-    }
+    static const TGatewayLogonTexts kSmtpTexts{"535 ", "454 ", false, "requested payment", true};
+    const std::string reply = LogonFailureReply(
+        ClassifyLogonError(error, false), error, ServiceName(), FUserId, kSmtpTexts,
+        [this](const std::string &text, uint8_t detail, bool isError) {
+          Log(text, detail, isError);
+        },
+        [] { return CheckConnectivity(); });
     LetGoOfSession();
     return reply;
   } catch (const std::exception &e) {

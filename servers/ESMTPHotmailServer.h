@@ -66,6 +66,8 @@ class TESMTPHotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
   void DoHelp();
   // Empty on success, else the reply line for the client.
   std::string LogOn();
+  // Empty when a session was had, else the reply line for the client.
+  std::string TakeSession();
   void LetGoOfSession();
   std::string ServiceName();
 

@@ -7,6 +7,7 @@
 
 #include "BuildConfig.h"
 #include "http/Connectivity.h"
+#include "servers/GatewayLogon.h"
 #include "sessions/Notifier.h"
 #include "sessions/SessionFactory.h"
 
@@ -251,9 +252,7 @@ void TPop3HotmailServerSpawnedSocket::DoUser(const std::string &given) {
   }
 }
 
-void TPop3HotmailServerSpawnedSocket::DoPass(const std::string &arg) {
-  FPassword = arg;
-  Log("Received Request PASS", 5, false);
+bool TPop3HotmailServerSpawnedSocket::TakeSession() {
   TPop3HotmailServer *server = Pop3Server();
   if (server && server->OnNeedSession) {
     TBasicWebMailSession *supplied = nullptr;
@@ -262,10 +261,7 @@ void TPop3HotmailServerSpawnedSocket::DoPass(const std::string &arg) {
     } catch (const std::exception &e) {
       Log(std::string("No session: ") + e.what(), 8, true);
     }
-    if (!supplied) {
-      SendLine("-ERR userid and password required");
-      return;
-    }
+    if (!supplied) return false;
     FSession = supplied;
   } else {
     // Without a provider the connection makes its own session, of the kind
@@ -278,17 +274,16 @@ void TPop3HotmailServerSpawnedSocket::DoPass(const std::string &arg) {
         Log(std::string("No session: ") + e.what(), 8, true);
       }
     }
-    if (!FOwnedSession) {
-      SendLine("-ERR userid and password required");
-      return;
-    }
+    if (!FOwnedSession) return false;
     FSession = FOwnedSession.get();
     FSession->SetOnLog(
         [this](const std::string &text, uint8_t detail, bool error) { Log(text, detail, error); });
   }
+  return true;
+}
 
-  std::string svc = ServiceName();
-  Log("Logging on to " + svc + " server...", 5, false);
+std::string TPop3HotmailServerSpawnedSocket::LogOnWithSession() {
+  Log("Logging on to " + ServiceName() + " server...", 5, false);
   std::string error;
   try {
     FSession->Logon(FUserId, FPassword, error);
@@ -298,7 +293,18 @@ void TPop3HotmailServerSpawnedSocket::DoPass(const std::string &arg) {
   } catch (...) {
     error = "Log-on failed";
   }
-  svc = ServiceName();
+  return error;
+}
+
+void TPop3HotmailServerSpawnedSocket::DoPass(const std::string &arg) {
+  FPassword = arg;
+  Log("Received Request PASS", 5, false);
+  if (!TakeSession()) {
+    SendLine("-ERR userid and password required");
+    return;
+  }
+  std::string error = LogOnWithSession();
+  std::string svc = ServiceName();
   // A supplied session whose log-on failed goes back to its supplier at
   // once, who may lend it to another connection: this one must not touch it
   // again (its clean-up would log that connection off).
@@ -307,58 +313,33 @@ void TPop3HotmailServerSpawnedSocket::DoPass(const std::string &arg) {
     ReleaseBorrowedSession(FSession, none);
   }
 
-  if (error.empty()) {
+  const TLogonFailure failure = ClassifyLogonError(error, true);
+  if (failure == lf_None) {
     Log("Successfully logged on to " + svc + " server", 5, false);
     FState = ps_Transaction;
     FReachedTransaction = true;
     SendLine("+OK Logged in to " + svc);
-  } else if (error.rfind("503", 0) == 0 && error.find("1000") != std::string::npos) {
-    SendLine("+OK Failed to reach " + svc + ". Server is down. (Temporary error: " + error + ")");
-  } else if (error.rfind("503", 0) == 0) {
-    FServiceUnreachable = false;
-    Log(svc + " login rejected useid " + Quoted(FUserId) + " with " + error, 9, true);
-    FState = ps_AwaitUser;
-    SendLine("-ERR " + svc + " rejected userid " + FUserId);
-  } else if (error.rfind("401", 0) == 0) {
-    FServiceUnreachable = false;
-    Log(svc + " rejected password with:" + error, 9, true);
-    FState = ps_AwaitUser;
-    SendLine("-ERR " + svc + " rejected password");
-  } else if (error.rfind("402", 0) == 0) {
-    FServiceUnreachable = false;
-    Log(svc + " requested payment with:" + error, 9, true);
-    NotifyUser("Brelvane", svc + " requested payment with:" + error);
-    FState = ps_AwaitUser;
-    SendLine("-ERR " + svc + " Requested payment");
-  } else {
+    return;
+  }
+  if (failure == lf_Unreachable) {
+    // Set before the probe: a line read while it runs already sees the
+    // temporary failure.
     FServiceUnreachable = true;
     FState = ps_Transaction;
     FReachedTransaction = true;
-    int probe = 4;
-    try {
-      probe = CheckConnectivity();
-    } catch (...) {
-      probe = 4;
-    }
-    const std::string tail = " (Temporary error: " + error + ")";
-    switch (probe) {
-      case 0:
-        SendLine("+OK Failed to reach " + svc + ". Web is active." + tail);
-        break;
-      case 1:
-        SendLine("+OK Failed to reach " + svc + " DNS1." + tail);
-        break;
-      case 2:
-        SendLine("+OK Failed to reach " + svc + " DNS2." + tail);
-        break;
-      case 3:
-        SendLine("+OK Failed to connect to " + svc + ". Cannot access web." + tail);
-        break;
-      default:
-        SendLine("+OK Failed to reach " + svc + " internal error." + tail);
-        break;
-    }
   }
+  static const TGatewayLogonTexts kPop3Texts{"-ERR ", "+OK ", true, "Requested payment", false};
+  const std::string reply = LogonFailureReply(
+      failure, error, svc, FUserId, kPop3Texts,
+      [this](const std::string &text, uint8_t detail, bool isError) { Log(text, detail, isError); },
+      [] { return CheckConnectivity(); });
+  if (IsLogonRejection(failure)) {
+    FServiceUnreachable = false;
+    if (failure == lf_PaymentRequired)
+      NotifyUser("Brelvane", svc + " requested payment with:" + error);
+    FState = ps_AwaitUser;
+  }
+  SendLine(reply);
 }
 
 bool TPop3HotmailServerSpawnedSocket::LoadList(std::string &error) {

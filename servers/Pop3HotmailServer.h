@@ -78,6 +78,10 @@ class TPop3HotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
 
   void DoUser(const std::string &arg);
   void DoPass(const std::string &arg);
+  // False when no session could be had for the user id and password.
+  bool TakeSession();
+  // The service's error text, empty when logged on.
+  std::string LogOnWithSession();
   void DoStat();
   void DoList(const std::string &arg);
   void DoUidl(const std::string &arg);
