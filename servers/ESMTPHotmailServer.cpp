@@ -6,6 +6,7 @@
 #include "BuildConfig.h"
 #include "foundation/StrUtil.h"
 #include "http/Connectivity.h"
+#include "log/Log.h"
 #include "mail/EmailDecoders.h"
 #include "servers/GatewayLogon.h"
 #include "sessions/SessionFactory.h"
@@ -67,7 +68,7 @@ TESMTPHotmailServerSpawnedSocket::TESMTPHotmailServerSpawnedSocket(
   if (ConnectionLimitExceeded())
     SignOff("421 : Maximum Connections exceeded. Please try again later.");
   else
-    Log(RemoteIP() + " connected.", 11, false);
+    Log(RemoteIP() + " connected.", kLogDetailNever, false);
 }
 
 TESMTPHotmailServerSpawnedSocket::~TESMTPHotmailServerSpawnedSocket() {
@@ -88,12 +89,12 @@ void TESMTPHotmailServerSpawnedSocket::LineTooLong() {
   FMessageLines.clear();
   if (FState == ss_Data) {
     Log("Message text exceeds " + std::to_string(FMaxMessageBytes) + " bytes.  Connection closed.",
-        9, true);
+        kLogDetailRefusal, true);
     SignOff("552 Message size exceeds fixed maximum message size");
     return;
   }
   Log("Line longer than " + std::to_string(PendingLineLimit()) + " characters.  Connection closed.",
-      10, true);
+      kLogDetailSecurity, true);
   SignOff("500 Line too long");
 }
 
@@ -129,9 +130,9 @@ std::string TESMTPHotmailServerSpawnedSocket::ServiceName() {
 
 void TESMTPHotmailServerSpawnedSocket::HandleLine(const std::string &line) {
   if (FState == ss_AwaitPassword)
-    Log("Read: \"****\"", 1, false);  // the password line is never written out
+    Log("Read: \"****\"", kLogDetailClientLine, false);  // the password line is never written out
   else if (FState != ss_Data)
-    Log("Read: " + Quoted(line), 1, false);
+    Log("Read: " + Quoted(line), kLogDetailClientLine, false);
   std::string arg;
   TESMTPCommand command = ParseESMTPLine(FState, line, arg);
   if (command == sc_Unknown) {
@@ -151,12 +152,12 @@ void TESMTPHotmailServerSpawnedSocket::Dispatch(TESMTPCommand command, const std
   if (RestrictToLocal() && !PeerIsLocal()) {
     Log("Dropping Connection. Local connections allowed only.  Connection attempted by: " +
             RemoteIP(),
-        10, true);
+        kLogDetailSecurity, true);
     SignOff("521 Sorry, you are not permitted to access this server.");
     return;
   }
   if (FState == ss_BeforeBanner) {
-    Log("Client spoke before welcome banner sent.", 3, true);
+    Log("Client spoke before welcome banner sent.", kLogDetailClientError, true);
     SendLine("301 Please wait for the greeting.");
     return;
   }
@@ -195,7 +196,7 @@ void TESMTPHotmailServerSpawnedSocket::Dispatch(TESMTPCommand command, const std
       DoEndOfText();
       break;
     case sc_Quit:
-      Log("Received Request QUIT", 5, false);
+      Log("Received Request QUIT", kLogDetailStep, false);
       SignOff("221 OK Dropping line.");
       FState = ss_BeforeBanner;
       break;
@@ -203,18 +204,18 @@ void TESMTPHotmailServerSpawnedSocket::Dispatch(TESMTPCommand command, const std
       DoRset();
       break;
     case sc_Noop:
-      Log("Received Request NOOP", 4, false);
+      Log("Received Request NOOP", kLogDetailRoutine, false);
       SendLine("250 OK - Standing by.");
       break;
     case sc_Help:
       DoHelp();
       break;
     case sc_NotImplemented:
-      Log("Received unimplemented request with " + Quoted(arg), 3, true);
+      Log("Received unimplemented request with " + Quoted(arg), kLogDetailClientError, true);
       SendLine("502 Command not implemented.");
       break;
     case sc_Unknown:
-      Log("Received Unknown Request " + Quoted(line), 3, true);
+      Log("Received Unknown Request " + Quoted(line), kLogDetailClientError, true);
       SendLine("500 Command " + Quoted(line) + " not recognized.");
       break;
   }
@@ -222,22 +223,22 @@ void TESMTPHotmailServerSpawnedSocket::Dispatch(TESMTPCommand command, const std
 
 void TESMTPHotmailServerSpawnedSocket::DoHelo(const std::string &arg) {
   if (FState != ss_BannerSent) {
-    Log("Received Request HELO with " + Quoted(arg) + " - bad timing", 3, true);
+    Log("Received Request HELO with " + Quoted(arg) + " - bad timing", kLogDetailClientError, true);
     SendLine("503 Helo command inappropriate at this time.");
     return;
   }
-  Log("Received Request HELO with " + Quoted(arg), 4, false);
+  Log("Received Request HELO with " + Quoted(arg), kLogDetailRoutine, false);
   FState = ss_Greeted;
   SendLine("250 Mirandel SMTP at your service " + Quoted(arg));
 }
 
 void TESMTPHotmailServerSpawnedSocket::DoEhlo(const std::string &arg) {
   if (FState != ss_BannerSent) {
-    Log("Received Request EHLO with " + Quoted(arg) + " - bad timing", 3, true);
+    Log("Received Request EHLO with " + Quoted(arg) + " - bad timing", kLogDetailClientError, true);
     SendLine("503 Ehlo command inappropriate at this time.");
     return;
   }
-  Log("Received Request EHLO with " + Quoted(arg), 4, false);
+  Log("Received Request EHLO with " + Quoted(arg), kLogDetailRoutine, false);
   FState = ss_Greeted;
   SendLine("250-MirandelSMTP Hello [" + RemoteIP() + "]");
   SendLine("250-HELP");
@@ -247,17 +248,19 @@ void TESMTPHotmailServerSpawnedSocket::DoEhlo(const std::string &arg) {
 
 void TESMTPHotmailServerSpawnedSocket::DoAuthLogin(const std::string &arg) {
   if (FState != ss_Greeted) {
-    Log("Received Request AUTH LOGIN with " + Quoted(arg) + " - bad timing", 3, true);
+    Log("Received Request AUTH LOGIN with " + Quoted(arg) + " - bad timing", kLogDetailClientError,
+        true);
     SendLine("503 Auth Login command inappropriate at this time.");
     return;
   }
   if (!arg.empty()) {
     FUserId = DecodeBase64(arg);
-    Log("Received Request AUTH LOGIN with " + Quoted(arg) + " decodes as " + FUserId, 5, false);
+    Log("Received Request AUTH LOGIN with " + Quoted(arg) + " decodes as " + FUserId,
+        kLogDetailStep, false);
     FState = ss_AwaitPassword;
     SendLine("334 UGFzc3dvcmQ6");
   } else {
-    Log("Received Request AUTH LOGIN with no name", 4, false);
+    Log("Received Request AUTH LOGIN with no name", kLogDetailRoutine, false);
     FState = ss_AwaitUserName;
     SendLine("334 VXNlcm5hbWU6");
   }
@@ -265,7 +268,8 @@ void TESMTPHotmailServerSpawnedSocket::DoAuthLogin(const std::string &arg) {
 
 void TESMTPHotmailServerSpawnedSocket::DoUserName(const std::string &line) {
   std::string decoded = DecodeBase64(line);
-  Log("Received Auth User id with " + Quoted(line) + " decodes as " + decoded, 5, false);
+  Log("Received Auth User id with " + Quoted(line) + " decodes as " + decoded, kLogDetailStep,
+      false);
   FUserId = decoded;
   FState = ss_AwaitPassword;
   SendLine("334 UGFzc3dvcmQ6");
@@ -276,7 +280,7 @@ void TESMTPHotmailServerSpawnedSocket::DoPassword(const std::string &line) {
   std::string failure = LogOn();
   if (!failure.empty()) {
     FState = ss_Greeted;
-    Log("Failed to log in to " + ServiceNameForUserId(FUserId), 5, true);
+    Log("Failed to log in to " + ServiceNameForUserId(FUserId), kLogDetailStep, true);
     SendLine(failure);
     return;
   }
@@ -285,7 +289,7 @@ void TESMTPHotmailServerSpawnedSocket::DoPassword(const std::string &line) {
 }
 
 void TESMTPHotmailServerSpawnedSocket::DoMailFrom(const std::string &arg) {
-  Log("Received Request MAIL FROM with " + Quoted(arg), 5, false);
+  Log("Received Request MAIL FROM with " + Quoted(arg), kLogDetailStep, false);
   if (FState != ss_Greeted && FState != ss_Authenticated) {
     SendLine("503 \"Mail From\" command inappropriate at this time.");
     return;
@@ -305,11 +309,11 @@ void TESMTPHotmailServerSpawnedSocket::DoMailFrom(const std::string &arg) {
 
 void TESMTPHotmailServerSpawnedSocket::DoRcptTo(const std::string &arg) {
   if (FState != ss_MailFrom && FState != ss_RcptTo) {
-    Log("Received RCPT TO for " + Quoted(arg) + " - bad timing", 3, true);
+    Log("Received RCPT TO for " + Quoted(arg) + " - bad timing", kLogDetailClientError, true);
     SendLine("503 \"Rcpt To\" command inappropriate at this time.");
     return;
   }
-  Log("Received RCPT TO for " + Quoted(arg), 5, false);
+  Log("Received RCPT TO for " + Quoted(arg), kLogDetailStep, false);
   FRecipients.push_back(arg);
   FState = ss_RcptTo;
   SendLine("250 OK - Rcpt To " + Quoted(arg));
@@ -317,14 +321,14 @@ void TESMTPHotmailServerSpawnedSocket::DoRcptTo(const std::string &arg) {
 
 void TESMTPHotmailServerSpawnedSocket::DoData() {
   if (FState != ss_RcptTo) {
-    Log("Received DATA command - bad timing", 3, true);
+    Log("Received DATA command - bad timing", kLogDetailClientError, true);
     SendLine("503 \"Data\" command inappropriate at this time.");
     return;
   }
   FMessageLines.clear();
   FTotal = 0;
   FTooBig = false;
-  Log("Received DATA command", 4, false);
+  Log("Received DATA command", kLogDetailRoutine, false);
   FState = ss_Data;
   SendLine("354 OK - Waiting for message text");
 }
@@ -347,13 +351,14 @@ void TESMTPHotmailServerSpawnedSocket::DoTextLine(const std::string &line) {
 void TESMTPHotmailServerSpawnedSocket::DoEndOfText() {
   StopIdleTimer();
   ClearInput();  // whatever followed the "." in the same burst is not a command
-  Log("Received message text " + std::to_string(FTotal) + " bytes.", 5, false);
+  Log("Received message text " + std::to_string(FTotal) + " bytes.", kLogDetailStep, false);
   if (FTooBig) {
     FTooBig = false;
     FMessageLines.clear();
     FRecipients.clear();
     FState = ss_Authenticated;
-    Log("Message text exceeds " + std::to_string(FMaxMessageBytes) + " bytes; not sent", 5, true);
+    Log("Message text exceeds " + std::to_string(FMaxMessageBytes) + " bytes; not sent",
+        kLogDetailStep, true);
     SendLine("552 Message size exceeds fixed maximum message size");
     return;
   }
@@ -369,7 +374,8 @@ void TESMTPHotmailServerSpawnedSocket::DoEndOfText() {
   std::string userId = FSession->GetUserId();
   if (!error.empty()) {
     FState = ss_Authenticated;
-    Log("Failed to send mail through " + userId + "@" + svc + " with:" + error, 5, true);
+    Log("Failed to send mail through " + userId + "@" + svc + " with:" + error, kLogDetailStep,
+        true);
     SendLine("450 " + svc + " send failed with:" + OneLine(error));
     return;
   }
@@ -380,7 +386,7 @@ void TESMTPHotmailServerSpawnedSocket::DoEndOfText() {
 }
 
 void TESMTPHotmailServerSpawnedSocket::DoRset() {
-  Log("Received Request RSET", 5, false);
+  Log("Received Request RSET", kLogDetailStep, false);
   FTotal = 0;
   FMailFrom.clear();
   FRecipients.clear();
@@ -391,7 +397,7 @@ void TESMTPHotmailServerSpawnedSocket::DoRset() {
 }
 
 void TESMTPHotmailServerSpawnedSocket::DoHelp() {
-  Log("Received Request HELP", 4, false);
+  Log("Received Request HELP", kLogDetailRoutine, false);
   SendLine("214- Supported commands are as follows:");
   SendLine("214-     HELO     MAIL     RCPT     DATA     RSET");
   SendLine("214-     NOOP     QUIT     HELP     AUTH     EHLO");
@@ -412,16 +418,16 @@ std::string TESMTPHotmailServerSpawnedSocket::TakeSession() {
       return std::string("454 Error ") + OneLine(e.what());
     }
     if (!supplied) {
-      Log("No cached account info.  Use authentication.", 5, true);
+      Log("No cached account info.  Use authentication.", kLogDetailStep, true);
       return "450 You must use authentication to log in.";
     }
     FSession = supplied;
     FUserId = FSession->GetUserId();
     FPassword = FSession->GetPassword();
-    Log("Sending mail through account " + FUserId, 1, false);
+    Log("Sending mail through account " + FUserId, kLogDetailClientLine, false);
   } else {
     if (FUserId.empty() || FPassword.empty()) {
-      Log("No account info available.  Please use authentication.", 5, true);
+      Log("No account info available.  Please use authentication.", kLogDetailStep, true);
       return "450 You must use authentication to log in.";
     }
     try {
@@ -442,8 +448,8 @@ std::string TESMTPHotmailServerSpawnedSocket::LogOn() {
   if (FSession) return std::string();
   if (!FUserId.empty() && FUserId.find('@') == std::string::npos) {
     std::string domain = std::string("@") + BRELVANE_DEFAULT_MAIL_DOMAIN;
-    Log("Userid " + Quoted(FUserId) + " given with no domain! " + FUserId + domain + " assumed.", 5,
-        true);
+    Log("Userid " + Quoted(FUserId) + " given with no domain! " + FUserId + domain + " assumed.",
+        kLogDetailStep, true);
     FUserId += domain;
   }
   std::string failure = TakeSession();

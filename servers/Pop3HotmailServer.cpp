@@ -7,6 +7,7 @@
 
 #include "BuildConfig.h"
 #include "http/Connectivity.h"
+#include "log/Log.h"
 #include "servers/GatewayLogon.h"
 #include "sessions/Notifier.h"
 #include "sessions/SessionFactory.h"
@@ -84,7 +85,7 @@ TPop3HotmailServerSpawnedSocket::~TPop3HotmailServerSpawnedSocket() {
 
 void TPop3HotmailServerSpawnedSocket::LineTooLong() {
   Log("Line longer than " + std::to_string(PendingLineLimit()) + " characters.  Connection closed.",
-      10, true);
+      kLogDetailSecurity, true);
   SignOff("-ERR Line too long");
 }
 
@@ -134,7 +135,8 @@ void TPop3HotmailServerSpawnedSocket::HandleLine(const std::string &line) {
   // password given out of turn.
   if (FState != ps_AwaitPass) {
     const std::string head = UpperCase(Trim(line).substr(0, 4));
-    Log("Read: " + Quoted(head == "PASS" ? std::string("PASS ****") : line), 1, false);
+    Log("Read: " + Quoted(head == "PASS" ? std::string("PASS ****") : line), kLogDetailClientLine,
+        false);
   }
   Dispatch(ParsePop3Command(line));
 }
@@ -143,11 +145,11 @@ void TPop3HotmailServerSpawnedSocket::Dispatch(const TPop3Command &cmd) {
   if (RestrictToLocal() && !CheckLocalOnly(kLocalOnlyRefusal)) return;
   if (FState == ps_BeforeBanner) {
     SendLine("-ERR Please wait for the welcome.");
-    Log("Client spoke before welcome banner sent.", 3, true);
+    Log("Client spoke before welcome banner sent.", kLogDetailClientError, true);
     return;
   }
   if (cmd.Kind == pc_Quit) {
-    Log("Received Request QUIT", 5, false);
+    Log("Received Request QUIT", kLogDetailStep, false);
     FQuitReceived = true;
     SignOff("+OK ");
     return;
@@ -157,19 +159,19 @@ void TPop3HotmailServerSpawnedSocket::Dispatch(const TPop3Command &cmd) {
     return;
   }
   if (FState == ps_AwaitUser && cmd.Kind != pc_User) {
-    Log("Wrong command Issued.  Expected \"USER\".", 3, true);
+    Log("Wrong command Issued.  Expected \"USER\".", kLogDetailClientError, true);
     SendLine("-ERR Awaiting user identification. Use USER command");
     return;
   }
   if (FState == ps_AwaitPass && cmd.Kind != pc_Pass) {
-    Log("Wrong command Issued.  Expected \"PASS\".", 3, true);
+    Log("Wrong command Issued.  Expected \"PASS\".", kLogDetailClientError, true);
     SendLine("-ERR Awaiting password. Use PASS command");
     return;
   }
   switch (cmd.Kind) {
     case pc_User:
       if (FState == ps_Transaction) {
-        Log("Erroneously tried logging in again as " + cmd.Arg, 3, true);
+        Log("Erroneously tried logging in again as " + cmd.Arg, kLogDetailClientError, true);
         SendLine("-ERR Already logged in");
       } else {
         DoUser(cmd.Arg);
@@ -177,26 +179,26 @@ void TPop3HotmailServerSpawnedSocket::Dispatch(const TPop3Command &cmd) {
       break;
     case pc_Pass:
       if (FState == ps_Transaction) {
-        Log("Gave PASS command while logged in", 3, true);
+        Log("Gave PASS command while logged in", kLogDetailClientError, true);
         SendLine("-ERR Already logged in");
       } else {
         DoPass(cmd.Arg);
       }
       break;
     case pc_Apop:
-      Log("APOP login attempted", 3, true);
+      Log("APOP login attempted", kLogDetailClientError, true);
       SendLine("-ERR Sorry, APOP is not allowed on this server");
       break;
     case pc_Auth:
-      Log("AUTH login attempted", 3, true);
+      Log("AUTH login attempted", kLogDetailClientError, true);
       SendLine("-ERR Sorry, AUTH is not allowed on this server");
       break;
     case pc_Noop:
-      Log("Received NOOP Request", 4, false);
+      Log("Received NOOP Request", kLogDetailRoutine, false);
       SendLine("+OK");
       break;
     case pc_Last:
-      Log("Received LAST Request", 4, false);
+      Log("Received LAST Request", kLogDetailRoutine, false);
       SendLine("+OK " + std::to_string(FLast));
       break;
     case pc_Rset:
@@ -229,16 +231,16 @@ void TPop3HotmailServerSpawnedSocket::Dispatch(const TPop3Command &cmd) {
 
 void TPop3HotmailServerSpawnedSocket::DoUnknown(const std::string &line) {
   if (line.empty()) {
-    Log("Blank command Received", 3, true);
+    Log("Blank command Received", kLogDetailClientError, true);
     SendLine("-ERR Empty string sent.");
   } else {
-    Log("Unknown command Received: " + Quoted(line), 3, true);
+    Log("Unknown command Received: " + Quoted(line), kLogDetailClientError, true);
     SendLine("-ERR Eh?? Command " + Quoted(line) + " not understood");
   }
 }
 
 void TPop3HotmailServerSpawnedSocket::DoUser(const std::string &given) {
-  Log("User " + Quoted(given) + " given", 4, false);
+  Log("User " + Quoted(given) + " given", kLogDetailRoutine, false);
   FState = ps_AwaitPass;
   // Some mail programs cannot take "@" in a user name; "#" stands in for it.
   std::string arg = ReplaceAll(given, "#", "@");
@@ -259,7 +261,7 @@ bool TPop3HotmailServerSpawnedSocket::TakeSession() {
     try {
       supplied = server->OnNeedSession(FUserId, FPassword);
     } catch (const std::exception &e) {
-      Log(std::string("No session: ") + e.what(), 8, true);
+      Log(std::string("No session: ") + e.what(), kLogDetailConnection, true);
     }
     if (!supplied) return false;
     FSession = supplied;
@@ -271,7 +273,7 @@ bool TPop3HotmailServerSpawnedSocket::TakeSession() {
         FOwnedSession =
             server && server->SessionFactory ? server->SessionFactory() : CreatePooledSession();
       } catch (const std::exception &e) {
-        Log(std::string("No session: ") + e.what(), 8, true);
+        Log(std::string("No session: ") + e.what(), kLogDetailConnection, true);
       }
     }
     if (!FOwnedSession) return false;
@@ -283,7 +285,7 @@ bool TPop3HotmailServerSpawnedSocket::TakeSession() {
 }
 
 std::string TPop3HotmailServerSpawnedSocket::LogOnWithSession() {
-  Log("Logging on to " + ServiceName() + " server...", 5, false);
+  Log("Logging on to " + ServiceName() + " server...", kLogDetailStep, false);
   std::string error;
   try {
     FSession->Logon(FUserId, FPassword, error);
@@ -298,7 +300,7 @@ std::string TPop3HotmailServerSpawnedSocket::LogOnWithSession() {
 
 void TPop3HotmailServerSpawnedSocket::DoPass(const std::string &arg) {
   FPassword = arg;
-  Log("Received Request PASS", 5, false);
+  Log("Received Request PASS", kLogDetailStep, false);
   if (!TakeSession()) {
     SendLine("-ERR userid and password required");
     return;
@@ -315,7 +317,7 @@ void TPop3HotmailServerSpawnedSocket::DoPass(const std::string &arg) {
 
   const TLogonFailure failure = ClassifyLogonError(error, true);
   if (failure == lf_None) {
-    Log("Successfully logged on to " + svc + " server", 5, false);
+    Log("Successfully logged on to " + svc + " server", kLogDetailStep, false);
     FState = ps_Transaction;
     FReachedTransaction = true;
     SendLine("+OK Logged in to " + svc);
@@ -359,7 +361,7 @@ bool TPop3HotmailServerSpawnedSocket::LoadList(std::string &error) {
       FSession->GetJunkMailList(FMsgList, junkError);
       if (!junkError.empty()) {
         junkFailed = true;
-        Log("Error reading Junk Mail box " + junkError, 8, true);
+        Log("Error reading Junk Mail box " + junkError, kLogDetailConnection, true);
       }
     }
   } catch (const std::exception &e) {
@@ -385,7 +387,7 @@ bool TPop3HotmailServerSpawnedSocket::LoadList(std::string &error) {
     listed.reserve(static_cast<size_t>(FMsgList.Count()));
     for (int i = 0; i < FMsgList.Count(); ++i) listed.insert(FMsgList.Items(i)->Uidl);
     if (record->DeleteEntriesNotIn(section, listed) < 0)
-      Log("Download record: " + record->LastError(), 8, true);
+      Log("Download record: " + record->LastError(), kLogDetailConnection, true);
   }
   auto entries = record->ReadSection(section);
   const bool noDups = FNoDups;
@@ -411,11 +413,11 @@ bool TPop3HotmailServerSpawnedSocket::StillConnected() const {
 void TPop3HotmailServerSpawnedSocket::RecordWrite(const std::string &uid, int value) {
   TDownloadRecord *record = Record();
   if (record && !record->WriteEntry(Section(), uid, value))
-    Log("Download record: " + record->LastError(), 8, true);
+    Log("Download record: " + record->LastError(), kLogDetailConnection, true);
 }
 
 void TPop3HotmailServerSpawnedSocket::DoStat() {
-  Log("Received STAT Request", 4, false);
+  Log("Received STAT Request", kLogDetailRoutine, false);
   std::string error;
   if (!LoadList(error)) {
     SendLine("-ERR Stat failed with: " + error);
@@ -432,7 +434,7 @@ void TPop3HotmailServerSpawnedSocket::DoStat() {
 }
 
 void TPop3HotmailServerSpawnedSocket::DoList(const std::string &arg) {
-  Log("Received LIST Request with " + Quoted(arg), 4, false);
+  Log("Received LIST Request with " + Quoted(arg), kLogDetailRoutine, false);
   std::string error;
   if (!LoadList(error)) {
     SendLine("-ERR LIST failed with: " + error);
@@ -461,7 +463,7 @@ void TPop3HotmailServerSpawnedSocket::DoList(const std::string &arg) {
 }
 
 void TPop3HotmailServerSpawnedSocket::DoUidl(const std::string &arg) {
-  Log("Received UIDL Request with " + Quoted(arg), 4, false);
+  Log("Received UIDL Request with " + Quoted(arg), kLogDetailRoutine, false);
   std::string error;
   if (!LoadList(error)) {
     SendLine("-ERR UIDL failed with: " + error);
@@ -507,7 +509,7 @@ bool TPop3HotmailServerSpawnedSocket::FetchMessage(const TBasicMailMsgInfo &info
     error = "Retrieval failed";
   }
   if (error.empty()) return true;
-  Log("Failed to retrieve msg with " + Quoted(error), 3, true);
+  Log("Failed to retrieve msg with " + Quoted(error), kLogDetailClientError, true);
   SendLine("-ERR Failed to retrieve msg with " + Quoted(error));
   return false;
 }
@@ -520,7 +522,8 @@ void TPop3HotmailServerSpawnedSocket::DoRetr(const std::string &arg) {
   }
   int n = MessageIndex(Pop3MessageNumber(arg));
   if (n == 0) {
-    Log("Received RETR Request with " + Quoted(arg) + " No such Message", 3, true);
+    Log("Received RETR Request with " + Quoted(arg) + " No such Message", kLogDetailClientError,
+        true);
     SendLine("-ERR No such Message " + Quoted(arg));
     return;
   }
@@ -532,7 +535,8 @@ void TPop3HotmailServerSpawnedSocket::DoRetr(const std::string &arg) {
     SendLine("-ERR Message " + Quoted(arg) + " has already been marked deleted.");
     return;
   }
-  Log("Received RETR Request with " + Quoted(arg) + " Getting msg. Uidl=" + uid, 5, false);
+  Log("Received RETR Request with " + Quoted(arg) + " Getting msg. Uidl=" + uid, kLogDetailStep,
+      false);
   TStringList lines;
   if (!FetchMessage(*info, lines)) return;
   bool sent = SendReplyAndLines("+OK ", lines, true);
@@ -541,10 +545,10 @@ void TPop3HotmailServerSpawnedSocket::DoRetr(const std::string &arg) {
   // A peer that went away during the transfer did not get the message: it
   // must not count as passed on, or it would be marked read and hidden.
   if (!sent || !StillConnected()) {
-    Log("Inexplicably failed to passed on message body", 9, true);
+    Log("Inexplicably failed to passed on message body", kLogDetailRefusal, true);
     CloseConnection();
   } else {
-    Log("Successfully passed on message with UIDL = " + uid, 5, false);
+    Log("Successfully passed on message with UIDL = " + uid, kLogDetailStep, false);
     TDownloadRecord *record = Record();
     if (record && record->ReadEntry(Section(), uid) == TDownloadRecord::rv_None)
       RecordWrite(uid, TDownloadRecord::rv_PassedOn);
@@ -554,7 +558,7 @@ void TPop3HotmailServerSpawnedSocket::DoRetr(const std::string &arg) {
 }
 
 void TPop3HotmailServerSpawnedSocket::DoTop(const std::string &arg) {
-  Log("Received TOP Request with " + Quoted(arg), 4, false);
+  Log("Received TOP Request with " + Quoted(arg), kLogDetailRoutine, false);
   int n = -1, k = -1;
   ParseTopArguments(arg, n, k);
   if (n < 1 || k < 0) {
@@ -581,9 +585,9 @@ void TPop3HotmailServerSpawnedSocket::DoTop(const std::string &arg) {
   if (!FetchMessage(*info, lines)) return;
   CutToTop(lines, k);
   if (SendReplyAndLines("+OK", lines, true) && StillConnected()) {
-    Log("Successfully sent TOP for message UIDL = " + uid, 5, false);
+    Log("Successfully sent TOP for message UIDL = " + uid, kLogDetailStep, false);
   } else {
-    Log("Inexplicably failed to send message TOP", 9, true);
+    Log("Inexplicably failed to send message TOP", kLogDetailRefusal, true);
     CloseConnection();
   }
   FLast = std::max(FLast, n);
@@ -597,7 +601,8 @@ void TPop3HotmailServerSpawnedSocket::DoDele(const std::string &arg) {
   }
   int n = MessageIndex(Pop3MessageNumber(arg));
   if (n == 0) {
-    Log("Received DELE Request with " + Quoted(arg) + " - no such message", 3, true);
+    Log("Received DELE Request with " + Quoted(arg) + " - no such message", kLogDetailClientError,
+        true);
     SendLine("-ERR No such Message " + Quoted(arg));
     return;
   }
@@ -612,7 +617,7 @@ void TPop3HotmailServerSpawnedSocket::DoDele(const std::string &arg) {
     RecordWrite(uid, TDownloadRecord::rv_Deleted);
   }
   FLast = std::max(FLast, n);
-  Log("Flagging msg deleted. Uidl=" + uid, 5, false);
+  Log("Flagging msg deleted. Uidl=" + uid, kLogDetailStep, false);
   SendLine("+OK Message " + arg + " marked deleted");
 }
 
@@ -622,13 +627,13 @@ void TPop3HotmailServerSpawnedSocket::RestoreDeletedEntries() {
   for (const auto &[uid, before] : FDeletedBefore) {
     bool ok = before == TDownloadRecord::rv_None ? record->DeleteEntry(Section(), uid)
                                                  : record->WriteEntry(Section(), uid, before);
-    if (!ok) Log("Download record: " + record->LastError(), 8, true);
+    if (!ok) Log("Download record: " + record->LastError(), kLogDetailConnection, true);
   }
   FDeletedBefore.clear();
 }
 
 void TPop3HotmailServerSpawnedSocket::DoRset() {
-  Log("Received RSET Request", 5, false);
+  Log("Received RSET Request", kLogDetailStep, false);
   // An undone deletion must be listed again by the next connection.
   RestoreDeletedEntries();
   FPassedOn.clear();
@@ -646,7 +651,7 @@ void TPop3HotmailServerSpawnedSocket::EndOfConnection() {
     const std::string count = std::to_string(FPassedOn.size());
     Log(FQuitReceived ? "Marking " + count + " messages read."
                       : "Line dropped, marking " + count + " messages read.",
-        7, false);
+        kLogDetailMarkRead, false);
     for (const std::string &uid : FPassedOn) {
       int i = FMsgList.IndexOfUidl(uid);
       if (i < 0 || !FSession) continue;
@@ -658,7 +663,8 @@ void TPop3HotmailServerSpawnedSocket::EndOfConnection() {
         error = e.what();
         if (error.empty()) error = "failed";
       }
-      if (!error.empty()) Log("Failed to mark message read. URL = " + url, 7, true);
+      if (!error.empty())
+        Log("Failed to mark message read. URL = " + url, kLogDetailMarkRead, true);
     }
   }
 
@@ -677,13 +683,13 @@ void TPop3HotmailServerSpawnedSocket::EndOfConnection() {
           error = e.what();
           if (error.empty()) error = "failed";
         }
-        if (!error.empty()) Log("Error deleteing messages: " + error, 8, true);
+        if (!error.empty()) Log("Error deleteing messages: " + error, kLogDetailConnection, true);
       }
     }
   } else {
     if (!FDeleted.empty() || !FPassedOn.empty())
-      Log("Line dropped prematurely (QUIT command not issued).  Rolling back all transactions", 9,
-          true);
+      Log("Line dropped prematurely (QUIT command not issued).  Rolling back all transactions",
+          kLogDetailRefusal, true);
     RestoreDeletedEntries();
     TPop3HotmailServer *server = Pop3Server();
     bool terminating = (server && server->Terminating()) || (FSession && FSession->Terminating());

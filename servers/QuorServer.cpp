@@ -159,8 +159,8 @@ void TQuorServer::SetRestrictToLocalHost(bool value) {
   } catch (const ESocketError &e) {
     // Left inactive: whoever applies the settings sees that and reopens or
     // warns, as for any port that cannot be opened.
-    Log(std::string("Could not listen again on port ") + std::to_string(port) + ": " + e.what(), 8,
-        true);
+    Log(std::string("Could not listen again on port ") + std::to_string(port) + ": " + e.what(),
+        kLogDetailConnection, true);
   }
   FPort = configured;
 }
@@ -200,9 +200,9 @@ void TQuorServer::AcceptPending(QTcpServer *listener) {
     try {
       connection = CreateSpawnedSocket(std::move(socket));
     } catch (const std::exception &e) {
-      Log(std::string("Connection could not be set up: ") + e.what(), 8, true);
+      Log(std::string("Connection could not be set up: ") + e.what(), kLogDetailConnection, true);
     } catch (...) {
-      Log("Connection could not be set up.", 8, true);
+      Log("Connection could not be set up.", kLogDetailConnection, true);
     }
     if (connection) connection->Start();
   }
@@ -284,13 +284,13 @@ TQuorServerSpawnedSocket::TQuorServerSpawnedSocket(TQuorServer *server,
 
   Log("User connected. IP = " + FRemoteIP + " TID = " + std::to_string(CurrentThreadNumber()) +
           " AppVers:" + GetVersionText(),
-      8, false);
+      kLogDetailConnection, false);
 }
 
 TQuorServerSpawnedSocket::~TQuorServerSpawnedSocket() {
   FDestroying = true;
-  Log("Disconnected. IP = " + FRemoteIP, 4, false);
-  Log("", 1, false);
+  Log("Disconnected. IP = " + FRemoteIP, kLogDetailRoutine, false);
+  Log("", kLogDetailClientLine, false);
   FIdleTimer->stop();
   if (FCloseGuard) FCloseGuard->stop();
   // Lines still buffered are not handed on: the protocol part of this object
@@ -445,7 +445,7 @@ void TQuorServerSpawnedSocket::OnSocketError(int kind) {
   if (kind == QAbstractSocket::SocketTimeoutError) return;
   TBusyGuard busy(this);
   try {
-    Log("Socket error:" + std::to_string(ErrorKind(kind)), 8, true);
+    Log("Socket error:" + std::to_string(ErrorKind(kind)), kLogDetailConnection, true);
     FErrorCode = kind + 1;  // Qt's codes begin at 0, which here means none
     CloseConnection();
   } catch (...) {
@@ -478,7 +478,7 @@ void TQuorServerSpawnedSocket::ProcessInput() {
     if (!FLineQueue.empty() && FLineQueue.front().size() > kLongLine)
       Log("Line read exceding " + std::to_string(kLongLine) +
               " characters.  Possible buffer overflow attempt.",
-          10, true);
+          kLogDetailSecurity, true);
     for (std::string &line : fresh) {
       FQueuedBytes += line.size();
       FLineQueue.push_back(std::move(line));
@@ -508,7 +508,7 @@ size_t TQuorServerSpawnedSocket::PendingLineLimit() const { return kMaxCommandLi
 
 void TQuorServerSpawnedSocket::LineTooLong() {
   Log("Line longer than " + std::to_string(PendingLineLimit()) + " characters.  Connection closed.",
-      10, true);
+      kLogDetailSecurity, true);
   SignOff("Line too long.");
 }
 
@@ -583,7 +583,7 @@ void TQuorServerSpawnedSocket::IdleTick() {
   FLastUnsent = unsent;
   if (progress) FIdleCount = 0;
   FIdleCount += kTickMs;
-  int limit = FServer ? FServer->TimeOut() : 60000;
+  int limit = FServer ? FServer->TimeOut() : kDefaultTimeOutMs;
   if (FIdleCount > limit) {
     TimedOut();
     FIdleTimer->stop();
@@ -595,7 +595,7 @@ bool TQuorServerSpawnedSocket::AllowConnection() { return true; }
 void TQuorServerSpawnedSocket::BannerSent() {}
 
 void TQuorServerSpawnedSocket::TimedOut() {
-  Log("User connection timed out.", 9, true);
+  Log("User connection timed out.", kLogDetailRefusal, true);
   SignOff("Sorry user timed out.");
   FTimedOut = true;
 }
@@ -620,10 +620,10 @@ bool TQuorServerSpawnedSocket::SendReplyAndLines(const std::string &reply, const
                                                  bool dotStuff) {
   if (FClosing || !Connected()) return false;
   if (FWriteDepth > 0) {
-    Log("Not sent while a transfer is under way: \"" + reply + "\"", 8, true);
+    Log("Not sent while a transfer is under way: \"" + reply + "\"", kLogDetailConnection, true);
     return false;
   }
-  if (FLogSentLines) Log("Sent: \"" + reply + "\"", 2, false);
+  if (FLogSentLines) Log("Sent: \"" + reply + "\"", kLogDetailSentLine, false);
   return SendBlocks(&reply, lines, dotStuff);
 }
 
@@ -669,10 +669,10 @@ void TQuorServerSpawnedSocket::SendLine(const std::string &text) {
   if (FWriteDepth > 0) {
     // A line from a timer or a nested handler would land inside the text
     // being written (the middle of a message): it is dropped instead.
-    Log("Not sent while a transfer is under way: \"" + text + "\"", 8, true);
+    Log("Not sent while a transfer is under way: \"" + text + "\"", kLogDetailConnection, true);
     return;
   }
-  if (FLogSentLines) Log("Sent: \"" + text + "\"", 2, false);
+  if (FLogSentLines) Log("Sent: \"" + text + "\"", kLogDetailSentLine, false);
   std::string data = text;
   if (data.size() < 2 || data.compare(data.size() - 2, 2, "\r\n") != 0) data += "\r\n";
   if (WriteBytes(data)) StartIdleTimer();
@@ -730,7 +730,7 @@ bool TQuorServerSpawnedSocket::WriteBytes(std::string_view data) {
       // The peer's window is full: pause, keeping other connections and
       // timers live; this connection's own new input is only queued.
       if (FWriteStalled) return false;  // given up on this peer already
-      const int limit = FServer ? FServer->TimeOut() : 60000;
+      const int limit = FServer ? FServer->TimeOut() : kDefaultTimeOutMs;
       if (sinceProgress.elapsed() > limit) {
         FWriteStalled = true;
         TimedOut();
@@ -775,7 +775,7 @@ void TQuorServerSpawnedSocket::CloseConnection() {
               if (!FDisconnected) ScheduleDestroy();
             });
           }
-          FCloseGuard->start(std::max(FServer ? FServer->TimeOut() : 60000, kTickMs));
+          FCloseGuard->start(std::max(FServer ? FServer->TimeOut() : kDefaultTimeOutMs, kTickMs));
         }
       }
     } catch (...) {
@@ -814,7 +814,7 @@ bool TQuorServerSpawnedSocket::ConnectionLimitExceeded() const {
 bool TQuorServerSpawnedSocket::CheckLocalOnly(const std::string &refusalLine) {
   if (!FRestrictToLocalHost || PeerIsLocal()) return true;
   Log("Dropping Connection. Local connections allowed only.  Connection attempted by: " + FRemoteIP,
-      10, true);
+      kLogDetailSecurity, true);
   SignOff(refusalLine);
   return false;
 }

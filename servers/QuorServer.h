@@ -34,6 +34,10 @@ class ESocketError : public std::runtime_error {
 using TServerLogEvent = std::function<bool(TQuorServer *server, TQuorServerSpawnedSocket *spawned,
                                            const std::string &text, uint8_t detail, bool error)>;
 
+// Idle time-out of a server whose owner sets none; a connection that has
+// lost its server falls back to it too.
+constexpr int kDefaultTimeOutMs = 60000;
+
 class TQuorServer {
  public:
   TQuorServer();
@@ -112,7 +116,7 @@ class TQuorServer {
   QTcpServer *FListener = nullptr;  // the first of them
   std::unique_ptr<QTimer> FHousekeeping;
   int FPort = 25;
-  int FTimeOut = 60000;
+  int FTimeOut = kDefaultTimeOutMs;
   bool FRestrictToLocalHost = false;
   int FMaxConnections = 1;
   std::string FBanner;
