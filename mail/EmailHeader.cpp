@@ -23,9 +23,27 @@ TStringList SplitParams(std::string_view value) {
   TStringList items;
   std::string current;
   bool quoted = false;
+  // A quote that is never closed is an ordinary character: taken as an
+  // opening quote it would swallow every parameter after it, and a parameter
+  // set later would be appended again on every write of the message.
+  // Once one quote finds no partner, no later one can either, so the scan
+  // runs once at most past that point and the split stays linear.
+  bool unclosed = false;
+  const auto closes = [&](size_t open) {
+    if (unclosed) return false;
+    for (size_t j = open + 1; j < value.size(); ++j) {
+      if (value[j] == '\\') {
+        ++j;
+      } else if (value[j] == '"') {
+        return true;
+      }
+    }
+    unclosed = true;
+    return false;
+  };
   for (size_t i = 0; i < value.size(); ++i) {
     char c = value[i];
-    if (c == '"') quoted = !quoted;
+    if (c == '"' && (quoted || closes(i))) quoted = !quoted;
     if (c == '\\' && quoted && i + 1 < value.size()) {
       current += c;
       current += value[++i];

@@ -140,6 +140,25 @@ TEST(EmailHeader, ParametersAndBoundaries) {
   EXPECT_EQ(delimiter, "--two words");
 }
 
+// Found by fuzzing: a quote that never closes swallowed the parameters after
+// it, so a boundary set on the field was appended again on every write and a
+// message grew each time it was read and written back.
+TEST(EmailHeader, AQuoteThatNeverClosesSwallowsNoParameter) {
+  TEmailHeader h;
+  Fill(h, {"Content-Type: multipart/mixed; x=\"open; boundary=abc"});
+  std::string value;
+  EXPECT_TRUE(h.GetParam("Content-Type", "boundary", true, value));
+  EXPECT_EQ(value, "abc");
+  EXPECT_TRUE(h.SetParam("Content-Type", "boundary", "abc"));
+  EXPECT_TRUE(h.SetParam("Content-Type", "boundary", "abc"));
+  h.GetField("Content-Type", value);
+  EXPECT_EQ(value, "multipart/mixed; x=\"open; boundary=abc");
+  // A closed quote still holds its ";".
+  Fill(h, {"Content-Disposition: attachment; filename=\"a;\\\"b\"; size=3"});
+  EXPECT_TRUE(h.GetParam("Content-Disposition", "size", true, value));
+  EXPECT_EQ(value, "3");
+}
+
 TEST(EmailHeader, SetMainValueKeepsTheParameters) {
   TEmailHeader h;
   Fill(h, {"Content-Type: multipart/alternative; boundary=\"b1\""});
