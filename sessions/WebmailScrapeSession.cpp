@@ -78,6 +78,13 @@ void TWebmailScrapeSession::SetPassword(const std::string &password) {
   if (FScraper) FScraper->SetPassword(password);
 }
 
+bool TWebmailScrapeSession::BrowserReady(std::string &error) const {
+  error.clear();
+  if (FScraper) return true;
+  error = kNoBrowserError;
+  return false;
+}
+
 bool TWebmailScrapeSession::Stopped() const {
   if (FScraper) return FScraper->IsTerminated();
   return Terminating() || Cancelling();
@@ -107,17 +114,13 @@ void TWebmailScrapeSession::Logoff() {
 void TWebmailScrapeSession::DoLogon(const std::string &userId, const std::string &password,
                                     std::string &error) {
   TCriticalSectionGuard guard(FLock);
-  error.clear();
   // A caller without credentials (an SMTP client that did not authenticate)
   // means the account this session already holds; an empty logon must not
   // count as a successful one.
   const std::string user = userId.empty() || password.empty() ? FUserId : userId;
   const std::string pass = userId.empty() || password.empty() ? FPassword : password;
   FOpenedUnread.clear();
-  if (!FScraper) {
-    error = kNoBrowserError;
-    return;
-  }
+  if (!BrowserReady(error)) return;
   if (user.empty() || pass.empty()) {
     error = "No user name or password given";
     return;
@@ -153,11 +156,7 @@ void TWebmailScrapeSession::DoLogon(const std::string &userId, const std::string
 
 void TWebmailScrapeSession::GetInboxList(TBasicMailMsgInfoList &list, std::string &error) {
   TCriticalSectionGuard guard(FLock);
-  error.clear();
-  if (!FScraper) {
-    error = kNoBrowserError;
-    return;
-  }
+  if (!BrowserReady(error)) return;
   TStringList addresses;
   FScraper->ReadInbox(addresses, error);
   if (!error.empty()) return;
@@ -166,11 +165,7 @@ void TWebmailScrapeSession::GetInboxList(TBasicMailMsgInfoList &list, std::strin
 
 void TWebmailScrapeSession::GetJunkMailList(TBasicMailMsgInfoList &list, std::string &error) {
   TCriticalSectionGuard guard(FLock);
-  error.clear();
-  if (!FScraper) {
-    error = kNoBrowserError;
-    return;
-  }
+  if (!BrowserReady(error)) return;
   TStringList addresses;
   FScraper->ReadJunkFolder(addresses, error);
   if (!error.empty()) return;
@@ -183,11 +178,7 @@ void TWebmailScrapeSession::GetJunkMailList(TBasicMailMsgInfoList &list, std::st
 void TWebmailScrapeSession::GetMsg(const std::string &url, TStringList &lines, std::string &error,
                                    int attempts) {
   TCriticalSectionGuard guard(FLock);
-  error.clear();
-  if (!FScraper) {
-    error = kNoBrowserError;
-    return;
-  }
+  if (!BrowserReady(error)) return;
   std::unique_ptr<TEmailMsg> message;
   try {
     message = FScraper->ReadMessage(url, error);
@@ -222,10 +213,7 @@ void TWebmailScrapeSession::MarkMsgRead(const std::string &url, int attempts, st
     ForgetOpenedUnread(url);
     return;
   }
-  if (!FScraper) {
-    error = kNoBrowserError;
-    return;
-  }
+  if (!BrowserReady(error)) return;
   FScraper->MarkMessageRead(url, error);
   if (!error.empty() && attempts >= 0 && !Stopped()) {
     Log("Failed to mark email read with:" + error + ". Retrying...", kDetailRetry, true);
@@ -235,11 +223,7 @@ void TWebmailScrapeSession::MarkMsgRead(const std::string &url, int attempts, st
 
 void TWebmailScrapeSession::DeleteMsgs(const TStringList &urls, std::string &error) {
   TCriticalSectionGuard guard(FLock);
-  error.clear();
-  if (!FScraper) {
-    error = kNoBrowserError;
-    return;
-  }
+  if (!BrowserReady(error)) return;
   FScraper->DeleteMessages(urls, error);
   if (error.empty())
     for (const std::string &url : urls) ForgetOpenedUnread(url);
@@ -257,11 +241,7 @@ void TWebmailScrapeSession::SendMsg(const std::string &mailFrom, bool flag, std:
                                     int attempts, const TStringList &lines,
                                     const TStringList &recipients, bool saveInSent) {
   TCriticalSectionGuard guard(FLock);
-  error.clear();
-  if (!FScraper) {
-    error = kNoBrowserError;
-    return;
-  }
+  if (!BrowserReady(error)) return;
   TEmailMsg message;
   message.SetSaveOnDestroy(false);
   TStringList text = lines;  // parsing consumes the lines

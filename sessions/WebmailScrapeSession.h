@@ -53,6 +53,9 @@ class TWebmailScrapeSession : public TBasicWebMailSession {
   const TStringList &OpenedUnread() const { return FOpenedUnread; }
 
  private:
+  // Clears Error, or sets it to the no-browser text when there is no
+  // scraper to drive; every operation starts with it.
+  bool BrowserReady(std::string &error) const;
   bool Stopped() const;
   void ForgetOpenedUnread(const std::string &url);
 
