@@ -142,7 +142,7 @@ namespace {
 // A header line has a colon or continues the line above it. Anything else
 // (a body that starts without the empty separator line, or a delimiter line
 // right after another one) ends the header block and stays in the body.
-bool IsHeaderLine(const std::string &line, bool first) {
+bool IsHeaderLine(std::string_view line, bool first) {
   if (!first && (line[0] == ' ' || line[0] == '\t')) return true;
   return line.find(':') != std::string::npos;
 }
@@ -152,15 +152,15 @@ bool IsHeaderLine(const std::string &line, bool first) {
 bool TEmailHeader::LoadFromReader(TLineReader &reader, bool skipLeadingEmpty) {
   TCriticalSectionGuard guard(FLock);
   Clear();
-  TStringList &lines = reader.Lines;
+  const TLineBlock &lines = reader.Lines;
   if (skipLeadingEmpty)
-    while (reader.Pos < lines.size() && lines[reader.Pos].empty()) ++reader.Pos;
+    while (reader.Pos < lines.Count() && lines[reader.Pos].empty()) ++reader.Pos;
   TStringList collected;
-  while (reader.Pos < lines.size() && !lines[reader.Pos].empty() &&
+  while (reader.Pos < lines.Count() && !lines[reader.Pos].empty() &&
          IsHeaderLine(lines[reader.Pos], collected.empty()))
-    collected.push_back(std::move(lines[reader.Pos++]));
+    collected.emplace_back(lines[reader.Pos++]);
   bool ok = ParseCollected(collected);
-  if (reader.Pos < lines.size()) {
+  if (reader.Pos < lines.Count()) {
     if (lines[reader.Pos].empty()) {
       ++reader.Pos;  // the separator line
     } else {
@@ -174,16 +174,17 @@ bool TEmailHeader::LoadFromReader(TLineReader &reader, bool skipLeadingEmpty) {
 bool TEmailHeader::LoadFromLines(TStringList &lines, bool consume) {
   TCriticalSectionGuard guard(FLock);
   if (consume) {
-    TLineReader reader(lines);
+    TLineBlock block(lines);
+    TLineReader reader(block);
     bool ok = LoadFromReader(reader, true);
-    reader.Compact();
+    lines.erase(lines.begin(), lines.begin() + std::ptrdiff_t(reader.Pos));
     return ok;
   }
-  TStringList copy;
+  TLineBlock copy;
   size_t pos = 0;
   while (pos < lines.size() && lines[pos].empty()) ++pos;
-  while (pos < lines.size() && !lines[pos].empty()) copy.push_back(lines[pos++]);
-  if (pos < lines.size()) copy.push_back(std::string());
+  while (pos < lines.size() && !lines[pos].empty()) copy.Add(lines[pos++]);
+  if (pos < lines.size()) copy.Add(std::string_view());
   TLineReader reader(copy);
   return LoadFromReader(reader, false);
 }

@@ -103,7 +103,7 @@ TEmailHeader *TEmailMsg::CreateHeader() {
 }
 
 void TEmailMsg::EnsureLoaded() {
-  if (FRawMail.empty() && !FParsed && !FFileName.empty()) {
+  if (FRawMail.Empty() && !FParsed && !FFileName.empty()) {
     std::ifstream in(FFileName, std::ios::binary);
     if (in) LoadFromStream(in);
   }
@@ -114,8 +114,7 @@ void TEmailMsg::EnsureParsed() {
   if (!FParsed) {
     TLineReader reader(FRawMail);
     ParseReader(reader);
-    FRawMail.clear();
-    FRawMail.shrink_to_fit();
+    FRawMail.Release();
   }
 }
 
@@ -133,14 +132,14 @@ TEmailMsgPartCollection &TEmailMsg::Parts() {
 
 bool TEmailMsg::HasRawMail() {
   TCriticalSectionGuard guard(FLock);
-  return !FRawMail.empty() || FParsed;
+  return !FRawMail.Empty() || FParsed;
 }
 
 void TEmailMsg::Reset() {
   FParts = std::make_unique<TEmailMsgPartCollection>(0);
   FHeaders.clear();
   FHeader = CreateHeader();
-  FRawMail.clear();
+  FRawMail.Release();
   FParsed = false;
 }
 
@@ -149,11 +148,10 @@ bool TEmailMsg::SetRawMail(TStringList &lines) {
   if (FParsed) Reset();
   FModified = true;
   if (FParseOnLoad) return Parse(lines);
-  FRawMail = std::move(lines);
-  lines.clear();
-  FLineCountHint = FRawMail.size();
-  FSizeHint = 0;
-  for (const std::string &line : FRawMail) FSizeHint += line.size() + 2;
+  FRawMail = TLineBlock(lines);
+  TStringList().swap(lines);
+  FLineCountHint = FRawMail.Count();
+  FSizeHint = FRawMail.TextSize() + 2 * FRawMail.Count();
   return true;
 }
 
@@ -165,9 +163,10 @@ bool TEmailMsg::Text(std::string_view text) {
 
 bool TEmailMsg::Parse(TStringList &lines) {
   TCriticalSectionGuard guard(FLock);
-  TLineReader reader(lines);
+  TLineBlock block(lines);
+  TLineReader reader(block);
   bool result = ParseReader(reader);
-  reader.Compact();
+  lines.erase(lines.begin(), lines.begin() + std::ptrdiff_t(reader.Pos));
   return result;
 }
 
@@ -175,10 +174,10 @@ bool TEmailMsg::ParseReader(TLineReader &reader) {
   FSize = -1;
   if (FParsed) {
     // The lines may be our own raw text: keep them out of the reset.
-    TStringList keep;
-    if (&reader.Lines == &FRawMail) keep.swap(FRawMail);
+    TLineBlock keep;
+    if (&reader.Lines == &FRawMail) std::swap(keep, FRawMail);
     Reset();
-    if (!keep.empty()) FRawMail.swap(keep);
+    if (!keep.Empty()) std::swap(FRawMail, keep);
   }
   FParsed = true;
   // Building the tree changes the form, not the message: a file that is
@@ -190,15 +189,15 @@ bool TEmailMsg::ParseReader(TLineReader &reader) {
     std::string delimiter;
     FHeader->GetBoundaryDelimiter(delimiter);
     if (delimiter.empty()) {
-      TStringList &lines = reader.Lines;
-      size_t last = lines.size();
+      const TLineBlock &lines = reader.Lines;
+      size_t last = lines.Count();
       while (last > reader.Pos && lines[last - 1].empty()) --last;
-      if (last > reader.Pos && lines[last - 1].find("--") != std::string::npos &&
+      if (last > reader.Pos && lines[last - 1].find("--") != std::string_view::npos &&
           lines[last - 1].size() >= 2) {
         delimiter = lines[last - 1].substr(0, lines[last - 1].size() - 2);
       } else {
-        for (size_t i = reader.Pos; i < lines.size() && i < reader.Pos + kBoundaryGuessLines; ++i)
-          if (lines[i].rfind("--", 0) == 0) {
+        for (size_t i = reader.Pos; i < lines.Count() && i < reader.Pos + kBoundaryGuessLines; ++i)
+          if (lines[i].substr(0, 2) == "--") {
             delimiter = lines[i];
             break;
           }
@@ -258,7 +257,7 @@ bool TEmailMsg::GetRawMail(TStringList &lines, bool full) {
   lines.clear();
   bool result = true;
   if (!FParsed && full) {
-    lines = FRawMail;
+    lines = FRawMail.ToList();
   } else {
     EnsureParsed();
     lines.reserve(FLineCountHint + 16);
@@ -280,7 +279,7 @@ bool TEmailMsg::GetRawMailText(std::string &text, bool full) {
   bool result = true;
   TTextSink sink(text);
   if (!FParsed && full) {
-    for (const std::string &line : FRawMail) sink.Add(line);
+    for (size_t i = 0; i < FRawMail.Count(); ++i) sink.Add(FRawMail[i]);
   } else {
     EnsureParsed();
     result = WriteAll(sink, full);
@@ -306,7 +305,7 @@ bool TEmailMsg::SaveToStream(std::ostream &stream) {
   if (FParsed) {
     GetRawMailText(body, true);
   } else {
-    body = JoinLines(FRawMail);
+    body = FRawMail.Join();
   }
   if (text.empty()) {
     text.swap(body);
@@ -322,16 +321,27 @@ bool TEmailMsg::LoadFromStream(std::istream &stream) {
   TCriticalSectionGuard guard(FLock);
   ProgressHook();
   if (FParsed) Reset();
-  FRawMail.clear();
-  // Split while reading, so that a large message is never held as one text
-  // and as lines at the same time.
+  FRawMail.Release();
+  // Split while reading into one compact block, so that a large message is
+  // never held as one text and as lines at the same time.
   std::streampos start = stream.tellg();
   if (start != std::streampos(-1) && stream.seekg(0, std::ios::end)) {
     std::streamoff size = stream.tellg() - start;
     stream.seekg(start);
-    if (size > 0) FRawMail.reserve(size_t(size) / 64 + 16);
+    if (size > 0) FRawMail.Reserve(size_t(size) / 64 + 16, size_t(size));
   }
   stream.clear();
+  bool first = true;
+  auto addLine = [&](std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (first &&
+        line.substr(0, std::char_traits<char>::length(kEnvelopePrefix)) == kEnvelopePrefix) {
+      FEnvelope = ParseEnvelope(line.substr(7));
+    } else {
+      FRawMail.Add(line);
+    }
+    first = false;
+  };
   std::string carry;
   int64_t total = 0;
   char buffer[1 << 16];
@@ -347,33 +357,24 @@ bool TEmailMsg::LoadFromStream(std::istream &stream) {
       }
       std::string_view piece = chunk.substr(pos, lf - pos);
       if (carry.empty()) {
-        if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
-        FRawMail.emplace_back(piece);
+        addLine(piece);
       } else {
         carry.append(piece);
-        if (carry.back() == '\r') carry.pop_back();
-        FRawMail.emplace_back(carry);
+        addLine(carry);
         carry.clear();
       }
       pos = lf + 1;
     }
   }
-  if (!carry.empty()) {
-    if (carry.back() == '\r') carry.pop_back();
-    FRawMail.push_back(std::move(carry));
-  }
+  if (!carry.empty()) addLine(carry);
   FSize = int32_t(total);
   FSizeHint = size_t(total);
-  FLineCountHint = FRawMail.size();
-  if (!FRawMail.empty() && FRawMail[0].rfind(kEnvelopePrefix, 0) == 0) {
-    FEnvelope = ParseEnvelope(std::string_view(FRawMail[0]).substr(7));
-    FRawMail.erase(FRawMail.begin());
-  }
+  FLineCountHint = FRawMail.Count();
   bool result = true;
   if (FParseOnLoad) {
     TLineReader reader(FRawMail);
     result = ParseReader(reader);
-    FRawMail.clear();
+    FRawMail.Release();
   }
   FModified = false;
   return result;

@@ -111,7 +111,7 @@ class TEmailMsg {
   std::unique_ptr<TEmailMsgPartCollection> FParts;
   bool FParsed = false;
   bool FParseSubparts = true;
-  TStringList FRawMail;
+  TLineBlock FRawMail;
   bool FModified = false;
   int32_t FSize = -1;
   // Size and line count of the text as last loaded, to reserve output once.

@@ -17,23 +17,18 @@ namespace {
 // a line would cut a body line in two.
 enum class TDelimiterKind { None, Separator, Closing };
 
-TDelimiterKind ClassifyLine(const std::string &line, const std::string &delimiter) {
+TDelimiterKind ClassifyLine(std::string_view line, const std::string &delimiter) {
   if (line.size() < delimiter.size() || line.compare(0, delimiter.size(), delimiter) != 0)
     return TDelimiterKind::None;
   size_t pos = delimiter.size();
   bool closing = false;
-  if (line.compare(pos, 2, "--") == 0) {
+  if (line.substr(pos, 2) == "--") {
     closing = true;
     pos += 2;
   }
   for (; pos < line.size(); ++pos)
     if (line[pos] != ' ' && line[pos] != '\t') return TDelimiterKind::None;
   return closing ? TDelimiterKind::Closing : TDelimiterKind::Separator;
-}
-
-void MoveRange(TStringList &from, size_t begin, size_t end, TStringList &to) {
-  to.reserve(to.size() + (end - begin));
-  for (size_t i = begin; i < end; ++i) to.push_back(std::move(from[i]));
 }
 
 }  // namespace
@@ -127,19 +122,21 @@ void TEmailMsgPart::RawChanged() {
 }
 
 void TEmailMsgPart::SetRawText(TStringList lines) {
-  FRawText = std::move(lines);
+  FRawText = TLineBlock(lines);
   RawChanged();
 }
 
-const TStringList &TEmailMsgPart::FGetRawText() {
-  if (FRawText.empty() && !FDecodedTextNoSubpartsCache.empty()) {
+const TLineBlock &TEmailMsgPart::RawLines() {
+  if (FRawText.Empty() && !FDecodedTextNoSubpartsCache.empty()) {
     const TMIMEDecoder *decoder = nullptr;
     if (FHeader) FHeader->GetDecoderClass(decoder);
+    TStringList lines;
     if (!decoder || IsBinaryDecoder(decoder)) {
-      FRawText = SplitLines(FDecodedTextNoSubpartsCache);
+      lines = SplitLines(FDecodedTextNoSubpartsCache);
     } else {
-      decoder->Encode(FDecodedTextNoSubpartsCache, FRawText);
+      decoder->Encode(FDecodedTextNoSubpartsCache, lines);
     }
+    FRawText = TLineBlock(lines);
   }
   return FRawText;
 }
@@ -212,7 +209,7 @@ bool TEmailMsgPart::WriteBody(TLineSink &sink, bool full) { return WriteBody(sin
 bool TEmailMsgPart::WriteBody(TLineSink &sink, bool full, const TEmailHeader *writtenHeader) {
   bool result = true;
   if (!FHeader) {
-    for (const std::string &line : FGetRawText()) sink.Add(line);
+    WriteRawLines(sink);
     return true;
   }
   if (FHeader->IsMultipart() || FHeader->IsEmbeddedMessage())
@@ -221,46 +218,54 @@ bool TEmailMsgPart::WriteBody(TLineSink &sink, bool full, const TEmailHeader *wr
   if (!full && FHeader->IsAttachment()) {
     sink.Add(kEncodedAttachmentMarker);
   } else if (full || !FHeader->IsInlineAttachment()) {
-    for (const std::string &line : FGetRawText()) sink.Add(line);
+    WriteRawLines(sink);
   } else {
     sink.Add(kInlineAttachmentMarker);
   }
   return result;
 }
 
+void TEmailMsgPart::WriteRawLines(TLineSink &sink) {
+  const TLineBlock &lines = RawLines();
+  for (size_t i = 0; i < lines.Count(); ++i) sink.Add(lines[i]);
+}
+
 bool TEmailMsgPart::SplitAt(TStringList &lines, const std::string &delimiter, bool full) {
-  TLineReader reader(lines);
+  TLineBlock block(lines);
+  TLineReader reader(block);
   bool result = SplitAt(reader, delimiter, full);
-  reader.Compact();
+  lines.erase(lines.begin(), lines.begin() + std::ptrdiff_t(reader.Pos));
   return result;
 }
 
 bool TEmailMsgPart::SplitAt(TLineReader &reader, const std::string &delimiter, bool full) {
   if (reader.AtEnd()) return true;
-  TStringList &lines = reader.Lines;
+  const TLineBlock &lines = reader.Lines;
   bool result = true;
-  FRawText.clear();
+  // Released, not just cleared: a part split again must not keep the
+  // capacity of a larger earlier body.
+  FRawText.Release();
   if (!delimiter.empty()) {
     size_t i = reader.Pos;
     TDelimiterKind kind = TDelimiterKind::None;
-    for (; i < lines.size(); ++i) {
+    for (; i < lines.Count(); ++i) {
       kind = ClassifyLine(lines[i], delimiter);
       if (kind != TDelimiterKind::None) break;
     }
     if (kind != TDelimiterKind::None) {
-      MoveRange(lines, reader.Pos, i, FRawText);
-      FBoundaryLine = std::move(lines[i]);
+      FRawText.AddRange(lines, reader.Pos, i);
+      FBoundaryLine = std::string(lines[i]);
       reader.Pos = i + 1;
       result = kind == TDelimiterKind::Closing;
     } else {
-      MoveRange(lines, reader.Pos, lines.size(), FRawText);
-      reader.Pos = lines.size();
+      FRawText.AddRange(lines, reader.Pos, lines.Count());
+      reader.Pos = lines.Count();
       if (FHeader) FHeader->AddDiagnostics(hd_DelimiterMissing);
       FBoundaryLine = delimiter + "--";
     }
   } else {
-    MoveRange(lines, reader.Pos, lines.size(), FRawText);
-    reader.Pos = lines.size();
+    FRawText.AddRange(lines, reader.Pos, lines.Count());
+    reader.Pos = lines.Count();
   }
   RawChanged();
   ParseSubparts(full);
@@ -269,7 +274,7 @@ bool TEmailMsgPart::SplitAt(TLineReader &reader, const std::string &delimiter, b
 
 bool TEmailMsgPart::HasDelimiterLine(const TLineReader &reader, const std::string &delimiter) {
   if (delimiter.empty()) return false;
-  for (size_t i = reader.Pos; i < reader.Lines.size(); ++i)
+  for (size_t i = reader.Pos; i < reader.Lines.Count(); ++i)
     if (ClassifyLine(reader.Lines[i], delimiter) != TDelimiterKind::None) return true;
   return false;
 }
@@ -321,26 +326,29 @@ bool TEmailMsgPart::ParseSubparts(bool full) {
     // The body has to be decoded before it can be split; writing encodes the
     // sub-parts again. Splitting the encoded text instead would read base64
     // lines as header lines and lose them.
-    TStringList decoded;
-    if (FRawText.empty()) {
+    TLineBlock decoded;
+    if (FRawText.Empty()) {
       // nothing to split
     } else if (decoder == &TQuotedPrintableDecoder::Instance()) {
       // Quoted-printable decodes lines joined by CR LF without a final one,
       // so every CR LF in the result separates two lines: splitting it that
       // way keeps a trailing empty line that writing will encode again.
       std::string bytes;
-      decoder->Decode(FRawText, bytes);
+      decoder->Decode(FRawText.ToList(), bytes);
       size_t pos = 0;
       for (;;) {
         size_t brk = bytes.find("\r\n", pos);
-        decoded.push_back(bytes.substr(pos, brk == std::string::npos ? brk : brk - pos));
+        decoded.Add(
+            std::string_view(bytes).substr(pos, brk == std::string::npos ? brk : brk - pos));
         if (brk == std::string::npos) break;
         pos = brk + 2;
       }
     } else {
-      DecodeLines(decoder, FRawText, decoded);
+      TStringList lines;
+      DecodeLines(decoder, FRawText.ToList(), lines);
+      decoded = TLineBlock(lines);
     }
-    FRawText.clear();
+    FRawText.Release();
     TLineReader reader(decoded);
     SplitIntoSubparts(reader, full);
   }
@@ -355,8 +363,8 @@ bool TEmailMsgPart::DecodeToStringList(TStringList &lines, bool withSubparts) {
   lines.clear();
   if (withSubparts && FParts.Count() > 0) {
     WriteBody(lines, true);
-  } else if (!FRawText.empty() && IsBinaryDecoder(decoder)) {
-    lines = FRawText;
+  } else if (!FRawText.Empty() && IsBinaryDecoder(decoder)) {
+    lines = FRawText.ToList();
   } else {
     if (FDecodedTextNoSubpartsCache.empty()) {
       result = decoder->Decode(FGetRawText(), FDecodedTextNoSubpartsCache);
@@ -381,12 +389,12 @@ bool TEmailMsgPart::DecodeToStream(std::string &stream, bool withSubparts) {
   bool result = FHeader && FHeader->GetDecoderClass(decoder);
   if (!decoder) decoder = &TBinaryDecoder::Instance();
   if (IsBinaryDecoder(decoder)) {
-    stream += JoinLines(FRawText);
+    stream += FRawText.Join();
     return result;
   }
   std::string decoded;
-  if (!decoder->Decode(FRawText, decoded)) {
-    stream += JoinLines(FRawText);
+  if (!decoder->Decode(FRawText.ToList(), decoded)) {
+    stream += FRawText.Join();
     return false;
   }
   FDecodedTextNoSubpartsCache = std::move(decoded);
@@ -398,7 +406,7 @@ bool TEmailMsgPart::EncodeFromStringList(const TStringList &lines, bool full) {
   const TMIMEDecoder *decoder = nullptr;
   bool result = FHeader && FHeader->GetDecoderClass(decoder);
   if (!decoder) decoder = &TBinaryDecoder::Instance();
-  FRawText.clear();
+  FRawText.Release();
   RawChanged();
   bool container = FHeader && (FHeader->IsMultipart() || FHeader->IsEmbeddedMessage());
   if ((full && FParseSubparts) || container) {
@@ -407,7 +415,7 @@ bool TEmailMsgPart::EncodeFromStringList(const TStringList &lines, bool full) {
     TStringList copy = lines;
     SplitAt(copy, std::string(), true);
   } else if (IsBinaryDecoder(decoder)) {
-    FRawText = lines;
+    FRawText = TLineBlock(lines);
   } else {
     FDecodedTextNoSubpartsCache = JoinLines(lines);
   }
@@ -418,7 +426,7 @@ bool TEmailMsgPart::EncodeFromStream(const std::string &stream, bool full) {
   const TMIMEDecoder *decoder = nullptr;
   bool result = FHeader && FHeader->GetDecoderClass(decoder);
   if (!decoder) decoder = &TBinaryDecoder::Instance();
-  FRawText.clear();
+  FRawText.Release();
   RawChanged();
   bool container = FHeader && (FHeader->IsMultipart() || FHeader->IsEmbeddedMessage());
   if (full || container) {
@@ -426,7 +434,7 @@ bool TEmailMsgPart::EncodeFromStream(const std::string &stream, bool full) {
     TStringList lines = SplitLines(stream);
     SplitAt(lines, std::string(), false);
   } else if (IsBinaryDecoder(decoder)) {
-    FRawText = SplitLines(stream);
+    FRawText = TLineBlock(SplitLines(stream));
   } else {
     FDecodedTextNoSubpartsCache = stream;
   }
@@ -440,7 +448,7 @@ uint16_t TEmailMsgPart::CollectText(TStringList &lines, bool withSubparts) {
     if (FHeader->IsEncoded()) {
       DecodeToStream(text, true);
     } else {
-      text = JoinLines(FGetRawText());
+      text = RawLines().Join();
     }
     if (FHeader->IsHtml()) HtmlToText(text);
     for (std::string &line : SplitLines(text)) lines.push_back(std::move(line));

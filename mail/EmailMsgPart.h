@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/StrUtil.h"
@@ -22,13 +23,13 @@ class TMIMEDecoder;
 class TLineSink {
  public:
   virtual ~TLineSink() = default;
-  virtual void Add(const std::string &line) = 0;
+  virtual void Add(std::string_view line) = 0;
 };
 
 class TLineListSink : public TLineSink {
  public:
   explicit TLineListSink(TStringList &lines) : FLines(lines) {}
-  void Add(const std::string &line) override { FLines.push_back(line); }
+  void Add(std::string_view line) override { FLines.emplace_back(line); }
 
  private:
   TStringList &FLines;
@@ -38,7 +39,7 @@ class TLineListSink : public TLineSink {
 class TTextSink : public TLineSink {
  public:
   explicit TTextSink(std::string &text) : FText(text) {}
-  void Add(const std::string &line) override {
+  void Add(std::string_view line) override {
     FText += line;
     FText += "\r\n";
   }
@@ -111,8 +112,10 @@ class TEmailMsgPart {
   void SetParseSubpartsFlag(bool on) { FParseSubparts = on; }
 
   // The raw (still transfer-encoded) body, rebuilt from the decoded bytes
-  // when only those are held.
-  const TStringList &FGetRawText();
+  // when only those are held. RawLines is the held form itself; FGetRawText
+  // copies it into a line list.
+  const TLineBlock &RawLines();
+  TStringList FGetRawText() { return RawLines().ToList(); }
   // Replaces the raw body; the decoded bytes are dropped with it.
   void SetRawText(TStringList lines);
   bool HasDecodedCache() const { return !FDecodedTextNoSubpartsCache.empty(); }
@@ -147,13 +150,14 @@ class TEmailMsgPart {
   friend class TEmailMsgPartCollection;
   void RawChanged();
   void WriteHeader(TLineSink &sink);
+  void WriteRawLines(TLineSink &sink);
   // WrittenHeader: a shared header already written by an ancestor.
   bool WriteTo(TLineSink &sink, bool full, const TEmailHeader *writtenHeader);
   bool WriteBody(TLineSink &sink, bool full, const TEmailHeader *writtenHeader);
   // The body split into sub-parts, reading from Reader.
   void SplitIntoSubparts(TLineReader &reader, bool full);
 
-  TStringList FRawText;
+  TLineBlock FRawText;
   std::string FDecodedTextNoSubpartsCache;
   TEmailMsgPartCollection FParts;
   TEmailHeader *FHeader;
