@@ -12,7 +12,7 @@
 #include <atomic>
 #include <thread>
 
-#include "servers/LineSplitter.h"
+#include "protocol/LineSplitter.h"
 #include "servers/QuorServer.h"
 
 namespace {

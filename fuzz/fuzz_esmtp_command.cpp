@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <string>
 
-// Compiled in directly so that the fuzzer needs none of the Qt layer.
-#include "servers/ESMTPCommand.cpp"
+#include "foundation/StrUtil.h"
+#include "protocol/ESMTPCommand.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return 0;

@@ -1,11 +1,11 @@
 // Drives the connection server's line splitting with arbitrary bytes cut
 // into arbitrary reads, and checks that the lines depend only on the bytes.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-// Compiled in directly so that the fuzzer needs none of the Qt layer.
-#include "servers/LineSplitter.cpp"
+#include "protocol/LineSplitter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2) return 0;

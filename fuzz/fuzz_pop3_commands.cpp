@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "servers/Pop3Command.h"
+#include "protocol/Pop3Command.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string text(reinterpret_cast<const char *>(data), size);

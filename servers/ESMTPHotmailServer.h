@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "servers/ESMTPCommand.h"
+#include "protocol/ESMTPCommand.h"
 #include "servers/QuorServer.h"
 #include "sessions/BasicWebmail.h"
 

@@ -8,8 +8,8 @@
 #include <set>
 #include <string>
 
+#include "protocol/Pop3Command.h"
 #include "servers/DownloadRecord.h"
-#include "servers/Pop3Command.h"
 #include "servers/QuorServer.h"
 #include "sessions/BasicWebmail.h"
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "foundation/StrUtil.h"
-#include "servers/LineSplitter.h"
+#include "protocol/LineSplitter.h"
 
 class QTcpServer;
 class QTcpSocket;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "servers/LineSplitter.h"
+#include "protocol/LineSplitter.h"
 
 namespace {
 

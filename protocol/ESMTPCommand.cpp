@@ -1,4 +1,4 @@
-#include "servers/ESMTPCommand.h"
+#include "protocol/ESMTPCommand.h"
 
 #include "foundation/StrUtil.h"
 

@@ -1,4 +1,4 @@
-#include "servers/Pop3Command.h"
+#include "protocol/Pop3Command.h"
 
 #include <gtest/gtest.h>
 

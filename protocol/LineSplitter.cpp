@@ -1,4 +1,4 @@
-#include "servers/LineSplitter.h"
+#include "protocol/LineSplitter.h"
 
 #include <algorithm>
 #include <cstring>
