@@ -45,8 +45,13 @@ TDailyLog::TDailyLog(std::string programFolder, TControllerClock clock)
   FCurrentDay = DayNumber(FClock());
 }
 
-void TDailyLog::Add(const std::string &line) {
-  FBuffer.push_back(ReplaceAll(line, "\r\n", "<CRLF>"));
+std::string TDailyLog::Add(const std::string &line) {
+  std::string kept = ReplaceAll(line, "\r\n", "<CRLF>");
+  FBuffer.push_back(kept);
+  ++FLinesToday;
+  // A failed write keeps the lines for the next batch or the day's flush.
+  if (FBuffer.size() >= kWriteBatchLines) WriteBuffer();
+  return kept;
 }
 
 std::string TDailyLog::FileNameFor(std::chrono::system_clock::time_point when) {
@@ -86,7 +91,7 @@ void TDailyLog::NormaliseFolder() {
   LogDir = dir;
 }
 
-bool TDailyLog::Flush() {
+bool TDailyLog::WriteBuffer() {
   NormaliseFolder();
   std::error_code ec;
   if (!fs::is_directory(LogDir, ec)) return false;
@@ -97,7 +102,14 @@ bool TDailyLog::Flush() {
     if (!out) return false;
   }
   FBuffer.clear();
-  FCurrentDay = DayNumber(FClock());
+  return true;
+}
+
+bool TDailyLog::Flush() {
+  if (!WriteBuffer()) return false;
+  const int today = DayNumber(FClock());
+  if (today != FCurrentDay) FLinesToday = 0;
+  FCurrentDay = today;
   return true;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
-// The window's log: today's lines in memory, appended to one file per day in
-// the log folder, with old files pruned after a number of days. The clock is
+// The window's log: lines appended to one file per day in the log folder,
+// with old files pruned after a number of days. Lines wait in memory only
+// until a batch is full, so that a gateway that runs for weeks under load
+// holds a bounded amount and a crash loses at most one batch. The clock is
 // injected so that day changes can be tested.
 #include <chrono>
 #include <functional>
@@ -14,9 +16,17 @@ class TDailyLog {
  public:
   TDailyLog(std::string programFolder, TControllerClock clock);
 
-  // Adds one line; a CR LF inside it becomes "<CRLF>" so that a line stays a line.
-  void Add(const std::string &line);
+  // Lines waiting for the file; a full batch is written at once.
+  static constexpr size_t kWriteBatchLines = 1000;
+
+  // Adds one line and returns it as kept; a CR LF inside it becomes
+  // "<CRLF>" so that a line stays a line.
+  std::string Add(const std::string &line);
+  // Lines not yet written to a file.
   const TStringList &Buffer() const { return FBuffer; }
+  // Lines added since the log started or since the last day change; the
+  // window starts its view afresh when a new day's first line arrives.
+  size_t LinesToday() const { return FLinesToday; }
 
   // The folder text as the user gave it; normalised by NormaliseFolder.
   std::string LogDir;
@@ -53,6 +63,10 @@ class TDailyLog {
  private:
   std::string FProgramFolder;
   TControllerClock FClock;
+  // Appends the buffer to today's file; false (lines kept) on failure.
+  bool WriteBuffer();
+
   TStringList FBuffer;
+  size_t FLinesToday = 0;
   int FCurrentDay;
 };

@@ -84,8 +84,8 @@ std::string TQuorHotController::Now(const char *format) const {
 
 void TQuorHotController::AddLogLine(const std::string &line) {
   if (FTerminating) return;
-  FLog.Add(line);
-  if (FOptions.OnLogLine) FOptions.OnLogLine(FLog.Buffer().back());
+  const std::string kept = FLog.Add(line);
+  if (FOptions.OnLogLine) FOptions.OnLogLine(kept);
 }
 
 bool TQuorHotController::ServerLog(TQuorServer *server, TQuorServerSpawnedSocket *spawned,

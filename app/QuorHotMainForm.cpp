@@ -671,9 +671,9 @@ void TQuorHotMainForm::TrayIconPopupMenuPopup() {
 
 void TQuorHotMainForm::AppendLogLine(const std::string &line) {
   if (!LogMemo) return;
-  // The memo shows the buffer: once a new day's flush has emptied it into
-  // yesterday's file, the memo starts afresh too.
-  if (FController && FController->Log().Buffer().size() == 1) LogMemo->clear();
+  // The memo shows the day's lines: once a new day has begun, it starts
+  // afresh with that day's first line.
+  if (FController && FController->Log().LinesToday() == 1) LogMemo->clear();
   QScrollBar *bar = LogMemo->verticalScrollBar();
   const bool atEnd = bar->value() == bar->maximum();
   LogMemo->appendPlainText(Q(line));

@@ -372,6 +372,41 @@ TEST(DailyLog, KeepDaysTextAndFolderFallbacks) {
   fs::remove_all(folder);
 }
 
+// A gateway under steady load logs thousands of lines an hour: they must
+// reach the file in batches instead of piling up in memory until midnight,
+// in order and each once, and the day's count still tells the window when a
+// new day begins.
+TEST(DailyLog, LongDaysGoToTheFileInBatchesInOrder) {
+  const fs::path folder = fs::temp_directory_path() / ("brelvane-dailylog-" + RandomText(10));
+  fs::create_directories(folder / "Logs");
+  auto now = LocalTime(2026, 3, 10, 12, 0, 0);
+  TDailyLog log(folder.string(), [&] { return now; });
+  log.NormaliseFolder();
+  const size_t total = TDailyLog::kWriteBatchLines * 2 + 7;
+  for (size_t i = 0; i < total; ++i) {
+    const std::string line = "line " + std::to_string(i) + (i == 3 ? "\r\nsplit" : "");
+    EXPECT_EQ(log.Add(line), i == 3 ? "line 3<CRLF>split" : line);
+    EXPECT_LT(log.Buffer().size(), TDailyLog::kWriteBatchLines);
+  }
+  EXPECT_EQ(log.LinesToday(), total);
+  EXPECT_EQ(log.Buffer().size(), 7u);
+  ASSERT_TRUE(log.Flush());
+  EXPECT_TRUE(log.Buffer().empty());
+  std::string expected;
+  for (size_t i = 0; i < total; ++i)
+    expected += "line " + std::to_string(i) + (i == 3 ? "<CRLF>split" : "") + "\r\n";
+  EXPECT_EQ(ReadFileText(folder / "Logs" / "10 Mar 2026.log"), expected);
+  // A flush on the same day keeps counting; the first flush of a new day
+  // starts the count again.
+  EXPECT_EQ(log.LinesToday(), total);
+  now = LocalTime(2026, 3, 11, 0, 30, 0);
+  log.HourlyTick();
+  EXPECT_EQ(log.LinesToday(), 0u);
+  log.Add("next day");
+  EXPECT_EQ(log.LinesToday(), 1u);
+  fs::remove_all(folder);
+}
+
 TEST_F(ControllerTest, RememberedAccountSurvivesARestartScrambled) {
   WriteSettings(FreePort(), FreePort());
   {
