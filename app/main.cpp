@@ -132,19 +132,42 @@ bool ReadPortOption(const QCommandLineParser &parser, const QCommandLineOption &
   return true;
 }
 
-// --pop-port and --smtp-port, declared, added and read in one place.
-struct TPortOptions {
+// The program's own options, declared, added and read in one place.
+struct TProgramOptions {
+  QCommandLineOption Home{"home", "Use DIR as the program folder (or BRELVANE_HOME).", "DIR"};
+  QCommandLineOption Headless{"headless", "Run without window or tray; log to standard output."};
+  QCommandLineOption Service{
+      "service-base", "Point every webmail endpoint at URL (or BRELVANE_SERVICE_BASE).", "URL"};
+  QCommandLineOption Probe{"probe-host", "Host and port of the connectivity probe.", "HOST:PORT"};
+  QCommandLineOption Listen{
+      "listen", "Listen on ADDRESS only (default: every interface; LocalOnly decides).", "ADDRESS"};
   QCommandLineOption Pop{
       "pop-port", "Listen for POP3 on PORT, saved in the settings as if typed in the window.",
       "PORT"};
   QCommandLineOption Smtp{
       "smtp-port", "Listen for SMTP on PORT, saved in the settings as if typed in the window.",
       "PORT"};
+
   void AddTo(QCommandLineParser &parser) {
-    parser.addOption(Pop);
-    parser.addOption(Smtp);
+    parser.setApplicationDescription(
+        "Brelvane: a local POP3 and SMTP gateway to a webmail account.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    for (const QCommandLineOption *option :
+         {&Home, &Headless, &Service, &Probe, &Listen, &Pop, &Smtp})
+      parser.addOption(*option);
   }
-  bool ReadInto(const QCommandLineParser &parser, TControllerOptions &options) const {
+
+  // Applies the process-wide settings and fills Options; false, with the
+  // reason on standard error, for a value the program cannot use.
+  bool Apply(const QCommandLineParser &parser, TControllerOptions &options) const {
+    if (parser.isSet(Home)) SetProgramFolder(parser.value(Home).toStdString());
+    if (parser.isSet(Service)) SetServiceBaseOverride(parser.value(Service).toStdString());
+    if (parser.isSet(Probe) && !SetConnectivityProbeHostText(parser.value(Probe).toStdString())) {
+      std::fprintf(stderr, "Brelvane: --probe-host wants HOST:PORT\n");
+      return false;
+    }
+    if (parser.isSet(Listen)) options.ListenAddress = parser.value(Listen).toStdString();
     return ReadPortOption(parser, Pop, options.PopPort) &&
            ReadPortOption(parser, Smtp, options.SmtpPort);
   }
@@ -180,44 +203,17 @@ int main(int argc, char **argv) {
   QCoreApplication::setApplicationVersion(QString::fromStdString(GetVersionText()));
 
   QCommandLineParser parser;
-  parser.setApplicationDescription("Brelvane: a local POP3 and SMTP gateway to a webmail account.");
-  parser.addHelpOption();
-  parser.addVersionOption();
-  QCommandLineOption homeOption("home", "Use DIR as the program folder (or BRELVANE_HOME).", "DIR");
-  QCommandLineOption headlessOption("headless",
-                                    "Run without window or tray; log to standard output.");
-  QCommandLineOption serviceOption(
-      "service-base", "Point every webmail endpoint at URL (or BRELVANE_SERVICE_BASE).", "URL");
-  QCommandLineOption probeOption("probe-host", "Host and port of the connectivity probe.",
-                                 "HOST:PORT");
-  QCommandLineOption listenOption(
-      "listen", "Listen on ADDRESS only (default: every interface; LocalOnly decides).", "ADDRESS");
-  parser.addOption(homeOption);
-  parser.addOption(headlessOption);
-  parser.addOption(serviceOption);
-  parser.addOption(probeOption);
-  parser.addOption(listenOption);
-  TPortOptions portOptions;
-  portOptions.AddTo(parser);
+  TProgramOptions programOptions;
+  programOptions.AddTo(parser);
   parser.process(app);
-
-  if (parser.isSet(homeOption)) SetProgramFolder(parser.value(homeOption).toStdString());
-  if (parser.isSet(serviceOption))
-    SetServiceBaseOverride(parser.value(serviceOption).toStdString());
-  if (parser.isSet(probeOption) &&
-      !SetConnectivityProbeHostText(parser.value(probeOption).toStdString())) {
-    std::fprintf(stderr, "Brelvane: --probe-host wants HOST:PORT\n");
-    return 2;
-  }
+  TControllerOptions options;
+  if (!programOptions.Apply(parser, options)) return 2;
   InstallQtYieldHook();
 #ifdef BRELVANE_HAVE_SCRAPER
   // Sessions that fall back to the site get a browser-backed scraper.
   if (windowApp) SetScraperFactory([] { return CreateHotmailScraper(); });
 #endif
 
-  TControllerOptions options;
-  if (parser.isSet(listenOption)) options.ListenAddress = parser.value(listenOption).toStdString();
-  if (!portOptions.ReadInto(parser, options)) return 2;
   int status = 0;
   if (windowApp && !headless) {
     status = RunWindow(*windowApp, std::move(options), argc, argv, minimize);

@@ -2,6 +2,7 @@
 """Load and crash campaigns against the built gateway and the stand-in service.
 
   campaign.py load  --program BIN [--sessions N | --duration S] [--concurrency C]
+                    [--smtp-clients K]
   campaign.py crash --program BIN [--rounds R]
   campaign.py faults --program BIN
 
@@ -12,7 +13,8 @@ connection must work again or have been closed cleanly; a message is gone
 only after a QUIT answered +OK, and a send answered 250 reached the service.
 
 load: POP3 and SMTP sessions (three POP3 to one SMTP), C at a time, against a
-static mailbox; every command is timed. Reports p50/p99 per command and the
+static mailbox; with --smtp-clients K, K of the C clients send only and the
+others only fetch (50 and 20 at once: --concurrency 70 --smtp-clients 20); every command is timed. Reports p50/p99 per command and the
 gateway's open descriptors and RSS at the start and at the end. Fails when a
 session failed or the descriptors did not come back to the start.
 
@@ -198,7 +200,7 @@ def run_load(args):
         until = time.monotonic() + args.duration if args.duration else None
         counter = iter(range(1, 10 ** 9))
 
-        def worker():
+        def worker(kind):
             while True:
                 with lock:
                     number = next(counter)
@@ -208,7 +210,7 @@ def run_load(args):
                         return
                 local = {}
                 try:
-                    if number % 4 == 0:
+                    if kind == "smtp" or (kind is None and number % 4 == 0):
                         smtp_session(smtp, local, number)
                     else:
                         pop_session(pop, local)
@@ -220,7 +222,12 @@ def run_load(args):
                     for name, values in local.items():
                         timed.setdefault(name, []).extend(values)
 
-        threads = [threading.Thread(target=worker) for _ in range(args.concurrency)]
+        if args.smtp_clients is None:
+            kinds = [None] * args.concurrency
+        else:
+            smtp_clients = min(args.smtp_clients, args.concurrency)
+            kinds = ["smtp"] * smtp_clients + ["pop"] * (args.concurrency - smtp_clients)
+        threads = [threading.Thread(target=worker, args=(kind,)) for kind in kinds]
         started = time.monotonic()
         for t in threads:
             t.start()
@@ -618,6 +625,8 @@ def main():
     parser.add_argument("--sessions", type=int, default=200)
     parser.add_argument("--duration", type=float, default=0, help="seconds; overrides --sessions")
     parser.add_argument("--concurrency", type=int, default=20)
+    parser.add_argument("--smtp-clients", type=int, default=None,
+                        help="load: this many of the clients only send, the rest only fetch")
     parser.add_argument("--rounds", type=int, default=20)
     parser.add_argument("--seed", type=int, default=None)
     args = parser.parse_args()
