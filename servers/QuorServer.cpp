@@ -1,11 +1,6 @@
 #include "servers/QuorServer.h"
 
-#include <arpa/inet.h>
 #include <cxxabi.h>
-#include <linux/sockios.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -14,12 +9,13 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <typeinfo>
 
 #include "foundation/QuorUtil.h"
 #include "log/Log.h"
+#include "servers/QtSocketTransport.h"
 
 namespace {
 
@@ -39,11 +35,10 @@ int GNestedHandlers = 0;
 constexpr int kMaxNestedHandlers = 8;
 constexpr int kDispatchRetryMs = 20;
 
-std::string AddressText(const QHostAddress &address) {
-  bool isV4 = false;
-  quint32 v4 = address.toIPv4Address(&isV4);
-  if (isV4) return IPv4ToText(htonl(v4));
-  return address.toString().toStdString();
+// Position of the first C at or after From, or the text's size.
+size_t NextOf(std::string_view text, size_t from, char c) {
+  const void *at = std::memchr(text.data() + from, c, text.size() - from);
+  return at ? size_t(static_cast<const char *>(at) - text.data()) : text.size();
 }
 
 std::string DemangledName(const std::type_info &type) {
@@ -52,20 +47,6 @@ std::string DemangledName(const std::type_info &type) {
   std::string result = (status == 0 && name) ? name : type.name();
   std::free(name);
   return result;
-}
-
-// The error kinds the log reports: 0 general, 1 send, 2 receive, 3 connect,
-// 4 disconnect, 5 accept. Qt tells only some of them apart.
-int ErrorKind(int qtError) {
-  switch (qtError) {
-    case QAbstractSocket::ConnectionRefusedError:
-    case QAbstractSocket::HostNotFoundError:
-      return 3;
-    case QAbstractSocket::DatagramTooLargeError:
-      return 1;
-    default:
-      return 0;
-  }
 }
 
 }  // namespace
@@ -196,16 +177,21 @@ void TQuorServer::AcceptPending(QTcpServer *listener) {
     std::unique_ptr<QTcpSocket> socket(listener->nextPendingConnection());
     if (!socket) break;
     socket->setParent(nullptr);
-    TQuorServerSpawnedSocket *connection = nullptr;
-    try {
-      connection = CreateSpawnedSocket(std::move(socket));
-    } catch (const std::exception &e) {
-      Log(std::string("Connection could not be set up: ") + e.what(), kLogDetailConnection, true);
-    } catch (...) {
-      Log("Connection could not be set up.", kLogDetailConnection, true);
-    }
-    if (connection) connection->Start();
+    Adopt(std::make_unique<TQtSocketTransport>(std::move(socket)));
   }
+}
+
+TQuorServerSpawnedSocket *TQuorServer::Adopt(std::unique_ptr<TByteTransport> transport) {
+  TQuorServerSpawnedSocket *connection = nullptr;
+  try {
+    connection = CreateSpawnedSocket(std::move(transport));
+  } catch (const std::exception &e) {
+    Log(std::string("Connection could not be set up: ") + e.what(), kLogDetailConnection, true);
+  } catch (...) {
+    Log("Connection could not be set up.", kLogDetailConnection, true);
+  }
+  if (connection) connection->Start();
+  return connection;
 }
 
 void TQuorServer::HousekeepingTick() {
@@ -231,7 +217,7 @@ void TQuorServer::DestroyAllConnections() {
       // Its handler is on the stack: cut the line now, free it when it returns.
       c->FForcedDestroy = true;
       c->FCloseRequested = true;
-      if (c->FSocket) c->FSocket->abort();
+      if (c->FTransport) c->FTransport->Abort();
       c->ScheduleDestroy();
     } else {
       DestroyConnection(c);
@@ -264,8 +250,8 @@ class TQuorServerSpawnedSocket::TBusyGuard {
 };
 
 TQuorServerSpawnedSocket::TQuorServerSpawnedSocket(TQuorServer *server,
-                                                   std::unique_ptr<QTcpSocket> socket)
-    : FServer(server), FSocket(std::move(socket)) {
+                                                   std::unique_ptr<TByteTransport> transport)
+    : FServer(server), FTransport(std::move(transport)) {
   // Counts as busy until Start: the protocol constructor may pump the loop
   // (address checks) and must not see its object freed under it.
   FBusy = 1;
@@ -275,7 +261,7 @@ TQuorServerSpawnedSocket::TQuorServerSpawnedSocket(TQuorServer *server,
   FIdleTimer->setInterval(kTickMs);
   QObject::connect(FIdleTimer.get(), &QTimer::timeout, this, [this] { OnIdleTimer(); });
 
-  std::string address = FSocket ? AddressText(FSocket->peerAddress()) : std::string();
+  std::string address = FTransport ? FTransport->PeerAddress() : std::string();
   if (server->FPeerAddressHook) address = server->FPeerAddressHook(address);
   FRemoteIP = address;
   if (!ParseIPv4(FRemoteIP, FPeerAddress)) FPeerAddress = 0;
@@ -296,35 +282,23 @@ TQuorServerSpawnedSocket::~TQuorServerSpawnedSocket() {
   // Lines still buffered are not handed on: the protocol part of this object
   // has already been torn down.
   if (FServer) FServer->Unregister(this);
-  if (FSocket) {
-    FSocket->disconnect(this);
-    QObject::disconnect(FSocket.get(), nullptr, nullptr, nullptr);
-    FSocket->abort();
+  if (FTransport) {
+    FTransport->SetListener(nullptr);
+    FTransport->Abort();
   }
 }
 
 void TQuorServerSpawnedSocket::Start() {
-  QTcpSocket *s = FSocket.get();
-  if (s) {
-    // Replies are written to the kernel as they are made, and a reply and
-    // the message after it are two writes: without this the second waits
-    // for the peer's delayed acknowledgement of the first.
-    s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    QObject::connect(s, &QTcpSocket::readyRead, this, [this] { OnReadyRead(); });
-    QObject::connect(s, &QTcpSocket::disconnected, this, [this] { OnDisconnected(); });
-    QObject::connect(s, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
-      OnSocketError(static_cast<int>(e));
-    });
-  }
+  if (FTransport) FTransport->SetListener(this);
   FIdleTimer->start();
   // Whatever happened while the object was being built is picked up from the loop.
   QPointer<TQuorServerSpawnedSocket> self(this);
   QTimer::singleShot(0, [self] {
     if (!self || self->FDestroying) return;
-    if (!self->FSocket || self->FSocket->state() == QAbstractSocket::UnconnectedState)
-      self->OnDisconnected();
-    else if (self->FSocket->bytesAvailable() > 0)
-      self->OnReadyRead();
+    if (!self->FTransport || self->FTransport->Unconnected())
+      self->TransportDisconnected();
+    else if (self->FTransport->BytesAvailable() > 0)
+      self->TransportReadable();
   });
   ReleaseBusy();
 }
@@ -374,24 +348,16 @@ bool TQuorServerSpawnedSocket::FinishBeforeDestroy() {
 
 void TQuorServerSpawnedSocket::BeforeDestroy() {}
 
-bool TQuorServerSpawnedSocket::Connected() const {
-  return FSocket && FSocket->state() == QAbstractSocket::ConnectedState;
-}
+bool TQuorServerSpawnedSocket::Connected() const { return FTransport && FTransport->Connected(); }
 
 int64_t TQuorServerSpawnedSocket::UnsentBytes() const {
-  if (!FSocket) return 0;
-  int64_t total = FSocket->bytesToWrite();
-  const qintptr fd = FSocket->socketDescriptor();
-  int queued = 0;
-  if (fd >= 0 && ::ioctl(static_cast<int>(fd), SIOCOUTQ, &queued) == 0 && queued > 0)
-    total += queued;
-  return total;
+  return FTransport ? FTransport->Unsent() : 0;
 }
 
 bool TQuorServerSpawnedSocket::IdleTimerActive() const { return FIdleTimer->isActive(); }
 
 std::string TQuorServerSpawnedSocket::LocalIP() const {
-  return FSocket ? AddressText(FSocket->localAddress()) : std::string();
+  return FTransport ? FTransport->LocalAddress() : std::string();
 }
 
 void TQuorServerSpawnedSocket::StartIdleTimer() {
@@ -404,31 +370,30 @@ void TQuorServerSpawnedSocket::StopIdleTimer() {
   FIdleCount = 0;
 }
 
-void TQuorServerSpawnedSocket::OnReadyRead() {
-  if (FDestroying || !FSocket) return;
+void TQuorServerSpawnedSocket::TransportReadable() {
+  if (FDestroying || !FTransport) return;
   TBusyGuard busy(this);
   try {
-    QByteArray bytes = FSocket->readAll();
-    // Input after a close request is read only to keep Qt's buffer from growing.
+    std::string bytes = FTransport->ReadAll();
+    // Input after a close request is read only to keep the transport's
+    // buffer from growing.
     if (FCloseRequested || FClosing) {
       StopIdleTimer();
       return;
     }
-    if (bytes.isEmpty()) return;
-    FChunks.push_back(WithoutZeroBytes(std::string_view(bytes.constData(), bytes.size())));
+    if (bytes.empty()) return;
+    FChunks.push_back(WithoutZeroBytes(bytes));
     ProcessInput();
   } catch (...) {
   }
 }
 
-void TQuorServerSpawnedSocket::OnDisconnected() {
+void TQuorServerSpawnedSocket::TransportDisconnected() {
   if (FDestroying) return;
   TBusyGuard busy(this);
   try {
-    if (FSocket && FSocket->bytesAvailable() > 0 && !FCloseRequested && !FClosing) {
-      QByteArray bytes = FSocket->readAll();
-      FChunks.push_back(WithoutZeroBytes(std::string_view(bytes.constData(), bytes.size())));
-    }
+    if (FTransport && FTransport->BytesAvailable() > 0 && !FCloseRequested && !FClosing)
+      FChunks.push_back(WithoutZeroBytes(FTransport->ReadAll()));
     ProcessInput();
     FDisconnected = true;
     StopIdleTimer();
@@ -437,16 +402,12 @@ void TQuorServerSpawnedSocket::OnDisconnected() {
   ScheduleDestroy();
 }
 
-void TQuorServerSpawnedSocket::OnSocketError(int kind) {
+void TQuorServerSpawnedSocket::TransportError(int code, int kind) {
   if (FDestroying) return;
-  // A peer that closes its end is no error; the disconnect takes care of it.
-  if (kind == QAbstractSocket::RemoteHostClosedError) return;
-  // The writer's own short waits for the peer end this way; the socket is fine.
-  if (kind == QAbstractSocket::SocketTimeoutError) return;
   TBusyGuard busy(this);
   try {
-    Log("Socket error:" + std::to_string(ErrorKind(kind)), kLogDetailConnection, true);
-    FErrorCode = kind + 1;  // Qt's codes begin at 0, which here means none
+    Log("Socket error:" + std::to_string(kind), kLogDetailConnection, true);
+    FErrorCode = code;
     CloseConnection();
   } catch (...) {
   }
@@ -613,28 +574,75 @@ void TQuorServerSpawnedSocket::SignOff(const std::string &text) {
 }
 
 bool TQuorServerSpawnedSocket::SendLines(const TStringList &lines, bool dotStuff) {
-  return SendBlocks(nullptr, lines, dotStuff);
+  return SendBlocks(nullptr, LineListFiller(lines, dotStuff), dotStuff, !lines.empty());
 }
 
 bool TQuorServerSpawnedSocket::SendReplyAndLines(const std::string &reply, const TStringList &lines,
                                                  bool dotStuff) {
+  if (!MayStartReply(reply)) return false;
+  return SendBlocks(&reply, LineListFiller(lines, dotStuff), dotStuff, !lines.empty());
+}
+
+bool TQuorServerSpawnedSocket::SendReplyAndText(const std::string &reply, std::string_view text,
+                                                bool dotStuff) {
+  if (!MayStartReply(reply)) return false;
+  return SendBlocks(&reply, TextFiller(text, dotStuff), dotStuff, !text.empty());
+}
+
+bool TQuorServerSpawnedSocket::MayStartReply(const std::string &reply) {
   if (FClosing || !Connected()) return false;
   if (FWriteDepth > 0) {
     Log("Not sent while a transfer is under way: \"" + reply + "\"", kLogDetailConnection, true);
     return false;
   }
   if (FLogSentLines) Log("Sent: \"" + reply + "\"", kLogDetailSentLine, false);
-  return SendBlocks(&reply, lines, dotStuff);
+  return true;
 }
 
-bool TQuorServerSpawnedSocket::SendBlocks(const std::string *reply, const TStringList &lines,
-                                          bool dotStuff) {
+TQuorServerSpawnedSocket::TBlockFiller TQuorServerSpawnedSocket::LineListFiller(
+    const TStringList &lines, bool dotStuff) {
+  return [&lines, dotStuff, next = size_t(0)](std::string &block, size_t limit) mutable {
+    while (next < lines.size() && block.size() < limit) {
+      const std::string &line = lines[next++];
+      if (dotStuff && !line.empty() && line[0] == '.') block += '.';
+      block += line;
+      if (line.size() < 2 || line.compare(line.size() - 2, 2, "\r\n") != 0) block += "\r\n";
+    }
+    return next < lines.size();
+  };
+}
+
+TQuorServerSpawnedSocket::TBlockFiller TQuorServerSpawnedSocket::TextFiller(std::string_view text,
+                                                                            bool dotStuff) {
+  // The text is cut into lines exactly where SplitLines cuts it (CR LF, a
+  // bare LF or a bare CR each end one line; a last line needs no end), so
+  // the wire holds what SendLines puts there for the split list, without
+  // the list ever being built.
+  return [text, dotStuff, p = size_t(0), cr = NextOf(text, 0, '\r'), lf = NextOf(text, 0, '\n')](
+             std::string &block, size_t limit) mutable {
+    const size_t end = text.size();
+    while (p < end && block.size() < limit) {
+      if (cr < p) cr = NextOf(text, p, '\r');
+      if (lf < p) lf = NextOf(text, p, '\n');
+      const size_t eol = std::min(cr, lf);
+      if (dotStuff && text[p] == '.') block += '.';
+      block.append(text.data() + p, eol - p);
+      block += "\r\n";
+      p = eol + 1;
+      if (eol < end && text[eol] == '\r' && p < end && text[p] == '\n') ++p;
+    }
+    return p < end;
+  };
+}
+
+bool TQuorServerSpawnedSocket::SendBlocks(const std::string *reply, const TBlockFiller &fill,
+                                          bool dotStuff, bool hasText) {
   if (FClosing) return false;
   // A message goes out as blocks of many lines rather than line by line:
   // the bytes on the wire are the same, and the per-line cost of the write
   // path would otherwise dominate a large transfer. Stuffing while the block
   // is built spares a pass over the message and a change to the caller's
-  // list.
+  // text.
   FLogSentLines = false;
   std::string block;
   block.reserve(kSendBlock + 1024);
@@ -645,21 +653,17 @@ bool TQuorServerSpawnedSocket::SendBlocks(const std::string *reply, const TStrin
     if (reply->size() < 2 || reply->compare(reply->size() - 2, 2, "\r\n") != 0) block += "\r\n";
   }
   bool ok = true;
-  auto flushIf = [&](size_t atLeast) {
-    if (block.size() < atLeast || block.empty()) return true;
+  auto flush = [&] {
+    if (block.empty()) return true;
     ok = !FClosing && Connected() && WriteBytes(block);
     block.clear();
     return ok;
   };
-  for (const std::string &line : lines) {
-    if (dotStuff && !line.empty() && line[0] == '.') block += '.';
-    block += line;
-    if (line.size() < 2 || line.compare(line.size() - 2, 2, "\r\n") != 0) block += "\r\n";
-    if (!flushIf(kSendBlock)) break;
-  }
+  while (fill(block, kSendBlock))
+    if (!flush()) break;
   if (ok && dotStuff) block += ".\r\n";
-  if (ok) flushIf(1);
-  if (ok && (reply || dotStuff || !lines.empty())) StartIdleTimer();
+  if (ok) flush();
+  if (ok && (reply || dotStuff || hasText)) StartIdleTimer();
   FLogSentLines = true;
   return ok;
 }
@@ -678,24 +682,6 @@ void TQuorServerSpawnedSocket::SendLine(const std::string &text) {
   if (WriteBytes(data)) StartIdleTimer();
 }
 
-qint64 TQuorServerSpawnedSocket::SendToKernel(std::string_view data) {
-  // Whatever Qt still holds goes first, or the bytes would change order.
-  if (FSocket->bytesToWrite() > 0) {
-    FSocket->flush();
-    if (FSocket->bytesToWrite() > 0) return 0;
-  }
-  const qintptr fd = FSocket->socketDescriptor();
-  if (fd < 0) return -1;
-  for (;;) {
-    const ssize_t n =
-        ::send(static_cast<int>(fd), data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n >= 0) return n;
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-    return -1;
-  }
-}
-
 bool TQuorServerSpawnedSocket::WriteBytes(std::string_view data) {
   if (FClosing || !Connected()) return false;
   TBusyGuard busy(this);
@@ -710,8 +696,8 @@ bool TQuorServerSpawnedSocket::WriteBytes(std::string_view data) {
     sinceProgress.start();
     while (done < data.size()) {
       if (!Connected()) return false;
-      const qint64 heldByQt = FSocket->bytesToWrite();
-      const qint64 written = SendToKernel(data.substr(done));
+      const int64_t heldBefore = FTransport->Queued();
+      const int64_t written = FTransport->Send(data.substr(done));
       if (written < 0) {
         CloseConnection();
         return false;
@@ -723,7 +709,7 @@ bool TQuorServerSpawnedSocket::WriteBytes(std::string_view data) {
         done += static_cast<size_t>(written);
         continue;
       }
-      if (FSocket->bytesToWrite() < heldByQt) {
+      if (FTransport->Queued() < heldBefore) {
         sinceProgress.restart();
         ResetIdleCount();
       }
@@ -736,13 +722,12 @@ bool TQuorServerSpawnedSocket::WriteBytes(std::string_view data) {
         TimedOut();
         return false;
       }
-      pollfd ready{static_cast<int>(FSocket->socketDescriptor()), POLLOUT, 0};
-      ::poll(&ready, 1, kWritePauseMs);
+      FTransport->WaitWritable(kWritePauseMs);
       const bool wasDispatching = FDispatching;
       FDispatching = true;
       Yield();
       FDispatching = wasDispatching;
-      if (FForcedDestroy || !FSocket) return false;
+      if (FForcedDestroy || !FTransport) return false;
     }
     return true;
   } catch (...) {
@@ -756,22 +741,21 @@ bool TQuorServerSpawnedSocket::WriteBytes(std::string_view data) {
 
 void TQuorServerSpawnedSocket::CloseConnection() {
   FCloseRequested = true;
-  if (!FSocket) return;
-  if (!FDisconnected && FSocket->state() != QAbstractSocket::UnconnectedState) {
+  if (!FTransport) return;
+  if (!FDisconnected && !FTransport->Unconnected()) {
     try {
       if (FWriteStalled) {
-        FSocket->abort();  // a peer that takes nothing would hold a graceful close forever
-      } else if (FSocket->state() == QAbstractSocket::ConnectedState) {
-        FSocket->close();
-        if (FSocket && FSocket->state() != QAbstractSocket::UnconnectedState) {
+        FTransport->Abort();  // a peer that takes nothing would hold a graceful close forever
+      } else if (FTransport->Connected()) {
+        FTransport->Close();
+        if (FTransport && !FTransport->Unconnected()) {
           // What is still unsent goes out first; a peer that never takes it
           // is cut off once the time-out has passed.
           if (!FCloseGuard) {
             FCloseGuard = std::make_unique<QTimer>();
             FCloseGuard->setSingleShot(true);
             QObject::connect(FCloseGuard.get(), &QTimer::timeout, this, [this] {
-              if (FSocket && FSocket->state() != QAbstractSocket::UnconnectedState)
-                FSocket->abort();
+              if (FTransport && !FTransport->Unconnected()) FTransport->Abort();
               if (!FDisconnected) ScheduleDestroy();
             });
           }
@@ -788,7 +772,7 @@ void TQuorServerSpawnedSocket::CloseConnection() {
       return;
     }
   }
-  if (FSocket->state() == QAbstractSocket::UnconnectedState) ScheduleDestroy();
+  if (FTransport->Unconnected()) ScheduleDestroy();
 }
 
 void TQuorServerSpawnedSocket::Log(const std::string &text, uint8_t detail, bool error) {

@@ -3,7 +3,8 @@
 // their connection objects. Everything runs on the main thread's Qt event
 // loop: no thread per connection. Protocol classes override a few virtual
 // operations of TQuorServerSpawnedSocket and otherwise call SendLine,
-// SendLines, SignOff and Log.
+// SendLines, SignOff and Log. A connection reads and writes through a byte
+// transport: an accepted socket, or an in-memory stream in tests.
 #include <QObject>
 #include <cstdint>
 #include <deque>
@@ -11,13 +12,14 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/StrUtil.h"
 #include "protocol/LineSplitter.h"
+#include "servers/ByteTransport.h"
 
 class QTcpServer;
-class QTcpSocket;
 class QTimer;
 class TQuorServer;
 class TQuorServerSpawnedSocket;
@@ -93,14 +95,21 @@ class TQuorServer {
   // A line of the server itself (not of one connection).
   void Log(const std::string &text, uint8_t detail, bool error);
 
+  // Serves a connection that arrived some other way than through the
+  // listening socket (an in-memory stream in tests), exactly as an accepted
+  // one: the server owns the object from now on. Null when the protocol
+  // could not set it up.
+  TQuorServerSpawnedSocket *Adopt(std::unique_ptr<TByteTransport> transport);
+
  protected:
   // Frees every connection not inside one of its handlers, after its
   // clean-up; the others are cut off and freed once their handler returns.
   void DestroyAllConnections();
-  // The connection factory: builds the protocol's connection object for an
-  // accepted socket and copies the server options it needs. Ownership of the
-  // returned object passes to the server.
-  virtual TQuorServerSpawnedSocket *CreateSpawnedSocket(std::unique_ptr<QTcpSocket> socket) = 0;
+  // The connection factory: builds the protocol's connection object over a
+  // new connection's transport and copies the server options it needs.
+  // Ownership of the returned object passes to the server.
+  virtual TQuorServerSpawnedSocket *CreateSpawnedSocket(
+      std::unique_ptr<TByteTransport> transport) = 0;
 
  private:
   friend class TQuorServerSpawnedSocket;
@@ -135,9 +144,9 @@ class TQuorServer {
 // never happens while one of the connection's own handlers is on the stack,
 // so a handler that pumps the loop during a long webmail operation finds
 // its object intact when the operation returns.
-class TQuorServerSpawnedSocket : public QObject {
+class TQuorServerSpawnedSocket : public QObject, private TByteTransportListener {
  public:
-  TQuorServerSpawnedSocket(TQuorServer *server, std::unique_ptr<QTcpSocket> socket);
+  TQuorServerSpawnedSocket(TQuorServer *server, std::unique_ptr<TByteTransport> transport);
   ~TQuorServerSpawnedSocket() override;
   TQuorServerSpawnedSocket(const TQuorServerSpawnedSocket &) = delete;
   TQuorServerSpawnedSocket &operator=(const TQuorServerSpawnedSocket &) = delete;
@@ -180,6 +189,11 @@ class TQuorServerSpawnedSocket : public QObject {
   // Reply (logged as SendLine logs it) and then Lines as SendLines sends
   // them, written together.
   bool SendReplyAndLines(const std::string &reply, const TStringList &lines, bool dotStuff);
+  // Reply and then a whole message held as one text: the bytes on the wire
+  // are those SendReplyAndLines sends for SplitLines(Text) (every line end
+  // goes out as CR LF, a last line without one gets it), but no line list
+  // is built, so a large message costs no copy beyond one block.
+  bool SendReplyAndText(const std::string &reply, std::string_view text, bool dotStuff);
   void CloseConnection();
   void Log(const std::string &text, uint8_t detail, bool error);
   void ResetIdleCount() { FIdleCount = 0; }
@@ -201,9 +215,10 @@ class TQuorServerSpawnedSocket : public QObject {
   int IdleCount() const { return FIdleCount; }
   bool IdleTimerActive() const;
   bool RestrictToLocal() const { return FRestrictToLocalHost; }
-  // Whether the socket is still connected to the peer.
+  // Whether the stream is still connected to the peer.
   bool Connected() const;
-  // Bytes written but not yet taken by the peer (Qt's and the kernel's queues).
+  // Bytes written but not yet taken by the peer (the transport's and the
+  // kernel's queues).
   int64_t UnsentBytes() const;
 
  protected:
@@ -215,24 +230,27 @@ class TQuorServerSpawnedSocket : public QObject {
   // The local-only policy: true when the peer may stay; otherwise logs the
   // refusal and signs off with RefusalLine.
   bool CheckLocalOnly(const std::string &refusalLine);
-  QTcpSocket *Socket() const { return FSocket.get(); }
+  TByteTransport *Transport() const { return FTransport.get(); }
 
  private:
   // Writes Data straight to the kernel as far as it takes it, pausing while
   // the peer's window is full; false when it gave up (closing, peer gone,
   // stalled).
   bool WriteBytes(std::string_view data);
-  // One non-blocking send of as much of Data as the kernel takes: the count
-  // taken, 0 when none (the window is full, or Qt still holds earlier
-  // bytes), -1 when the connection failed.
-  qint64 SendToKernel(std::string_view data);
-  bool SendBlocks(const std::string *reply, const TStringList &lines, bool dotStuff);
+  // Appends the next lines of a text in their wire form to Block until it
+  // holds at least Limit bytes; false once the text is used up.
+  using TBlockFiller = std::function<bool(std::string &block, size_t limit)>;
+  static TBlockFiller LineListFiller(const TStringList &lines, bool dotStuff);
+  static TBlockFiller TextFiller(std::string_view text, bool dotStuff);
+  // The checks and log line before a reply that opens a transfer.
+  bool MayStartReply(const std::string &reply);
+  bool SendBlocks(const std::string *reply, const TBlockFiller &fill, bool dotStuff, bool hasText);
   friend class TQuorServer;
   class TBusyGuard;
   void Start();
-  void OnReadyRead();
-  void OnDisconnected();
-  void OnSocketError(int kind);
+  void TransportReadable() override;
+  void TransportDisconnected() override;
+  void TransportError(int code, int kind) override;
   void OnIdleTimer();
   void ProcessInput();
   // Drops all input and lets the protocol refuse the overlong line.
@@ -265,7 +283,7 @@ class TQuorServerSpawnedSocket : public QObject {
   int FErrorCode = 0;
   int FConnectionNumber = 0;
 
-  std::unique_ptr<QTcpSocket> FSocket;
+  std::unique_ptr<TByteTransport> FTransport;
   int FBusy = 0;              // own handlers on the stack
   bool FDispatching = false;  // lines are handed on one at a time, in order
   bool FDestroyWanted = false;

@@ -55,11 +55,35 @@ TStringList StuffingLines() {
   return lines;
 }
 
+// Texts whose line ends and dots a text sent whole must treat exactly as
+// the line list SplitLines makes of it: nothing, a lone dot with and
+// without its line end, bare LF and bare CR, LF CR (two ends), a last
+// line without an end or ending in a bare CR, dots opening lines, and a
+// text of several send blocks mixing every kind of line end.
+std::vector<std::string> TrickyTexts() {
+  std::vector<std::string> texts = {"",
+                                    ".",
+                                    ".\r\n",
+                                    "a\nb\rc\r\nd",
+                                    "\r\n\r\n",
+                                    "\n\r\r\n\r",
+                                    ".lead\r\n..two\r\n.\r\n\r\n.end",
+                                    "x\r",
+                                    "\r\n.\r\n.",
+                                    "no end at all"};
+  const char *const ends[] = {"\r\n", "\n", "\r", "\r\n\r\n"};
+  std::string big;
+  int i = 0;
+  for (const std::string &line : StuffingLines()) big += line + ends[i++ % 4];
+  texts.push_back(big);
+  return texts;
+}
+
 class TTestServer;
 
 class TTestConnection : public TQuorServerSpawnedSocket {
  public:
-  TTestConnection(TTestServer *server, std::unique_ptr<QTcpSocket> socket);
+  TTestConnection(TTestServer *server, std::unique_ptr<TByteTransport> transport);
   ~TTestConnection() override;
 
   void HandleLine(const std::string &line) override {
@@ -103,6 +127,15 @@ class TTestConnection : public TQuorServerSpawnedSocket {
       SendReplyAndLines("+OK stuffed", copy, true);
       FRecord->stuffedListUnchanged = copy == lines;
       SendLine("after");
+    } else if (line == "TEXTS") {
+      // Each text as a split list and then whole, stuffed and not.
+      for (const std::string &text : TrickyTexts()) {
+        for (bool stuff : {true, false}) {
+          SendReplyAndLines("+OK L", SplitLines(text), stuff);
+          SendReplyAndText("+OK T", text, stuff);
+        }
+      }
+      SendLine("texts done");
     } else if (line == "LEN") {
       SendLine("LEN");
     } else if (line == "QUIT") {
@@ -136,13 +169,14 @@ class TTestServer : public TQuorServer {
   TProtocolRecord *FRecord;
 
  protected:
-  TQuorServerSpawnedSocket *CreateSpawnedSocket(std::unique_ptr<QTcpSocket> socket) override {
-    return new TTestConnection(this, std::move(socket));
+  TQuorServerSpawnedSocket *CreateSpawnedSocket(
+      std::unique_ptr<TByteTransport> transport) override {
+    return new TTestConnection(this, std::move(transport));
   }
 };
 
-TTestConnection::TTestConnection(TTestServer *server, std::unique_ptr<QTcpSocket> socket)
-    : TQuorServerSpawnedSocket(server, std::move(socket)), FRecord(server->FRecord) {
+TTestConnection::TTestConnection(TTestServer *server, std::unique_ptr<TByteTransport> transport)
+    : TQuorServerSpawnedSocket(server, std::move(transport)), FRecord(server->FRecord) {
   if (ConnectionLimitExceeded()) SignOff("-ERR : Maximum Connections exceeded.");
 }
 
@@ -522,6 +556,36 @@ TEST_F(QuorServerTest, StuffedSendIsByteForByteTheStuffedListAndLeavesTheListAlo
   // The status line is logged as a single line is; the text is not.
   EXPECT_TRUE(LogHas(FRecord, "Sent: \"+OK stuffed\""));
   EXPECT_FALSE(LogHas(FRecord, "..twice"));
+}
+
+// A message held as one text reaches the wire as the list SplitLines makes
+// of it would: the expectation is built here from the split lines alone.
+TEST_F(QuorServerTest, TextSentWholeIsByteForByteItsSplitLinesSent) {
+  auto client = ConnectPastBanner();
+  ASSERT_TRUE(client->Send("TEXTS\r\n"));
+  const std::string marker = "texts done\r\n";
+  client->Drain(
+      [&](const std::string &got) {
+        return got.size() >= marker.size() &&
+               got.compare(got.size() - marker.size(), marker.size(), marker) == 0;
+      },
+      30000);
+  std::string expected;
+  for (const std::string &text : TrickyTexts()) {
+    for (bool stuff : {true, false}) {
+      std::string wire;
+      for (const std::string &l : SplitLines(text))
+        wire += (stuff && !l.empty() && l[0] == '.' ? "." : "") + l + "\r\n";
+      if (stuff) wire += ".\r\n";
+      expected += "+OK L\r\n" + wire + "+OK T\r\n" + wire;
+    }
+  }
+  expected += marker;
+  const std::string got = client->Received();
+  ASSERT_EQ(got.size(), expected.size());
+  EXPECT_TRUE(got == expected) << "first difference at byte "
+                               << std::mismatch(got.begin(), got.end(), expected.begin()).first -
+                                      got.begin();
 }
 
 // Input without a line end is still input: it neither holds back the
