@@ -1,5 +1,15 @@
 #include "http/HttpCommunication.h"
 
+#include <iterator>
+
+void THttpCommunication::SplitBodyText() const {
+  TStringList body = SplitLines(FBodyText);
+  std::string().swap(FBodyText);
+  FBodyHeld = false;
+  FLines.reserve(FLines.size() + body.size());
+  std::move(body.begin(), body.end(), std::back_inserter(FLines));
+}
+
 void THttpCommunication::Insert(int index, const std::string &line) {
   if (index < 0) index = 0;
   if (index > Count()) index = Count();
@@ -10,19 +20,20 @@ void THttpCommunication::Delete(int index) {
   if (index >= 0 && index < Count()) FLines.erase(FLines.begin() + index);
 }
 
+// The header block never reaches into a held body, so neither needs it split.
 int THttpCommunication::HeaderEnd() const {
-  for (int i = 0; i < Count(); ++i)
-    if (FLines[size_t(i)].empty()) return i;
+  for (size_t i = 0; i < FLines.size(); ++i)
+    if (FLines[i].empty()) return int(i);
   return -1;
 }
 
 int THttpCommunication::FindHeader(std::string_view name) const {
-  for (int i = 0; i < Count(); ++i) {
-    const std::string &line = FLines[size_t(i)];
+  for (size_t i = 0; i < FLines.size(); ++i) {
+    const std::string &line = FLines[i];
     if (line.empty()) break;
     const std::string trimmed = Trim(line);
     if (trimmed.size() > name.size() && trimmed[name.size()] == ':' && StartsText(name, trimmed))
-      return i;
+      return int(i);
   }
   return -1;
 }

@@ -11,6 +11,7 @@
 #include "BuildConfig.h"
 #include "foundation/QuorUtil.h"
 #include "foundation/StrUtil.h"
+#include "http/ChunkedDecoder.h"
 #include "http/HttpDigest.h"
 #include "http/HttpRequest.h"
 #include "http/QuorClientSocket.h"
@@ -345,8 +346,13 @@ bool THttpRequest::TExchange::ReadBody() {
   std::string text;
   int code = 0;
   const bool haveCode = Response.GetStatusCode(code);
+  // A chunked body says where it ends itself; a length beside it is void.
+  const bool chunked =
+      Response.GetHeader("Transfer-Encoding", text) && ContainsText(text, "chunked");
   int64_t expected = 0;
-  if (Response.GetHeader("Content-Length", text))
+  if (chunked)
+    expected = -1;
+  else if (Response.GetHeader("Content-Length", text))
     expected = StrToInt64Def(Trim(text), 1000000);
   else if (haveCode && code == 207)
     expected = -1;
@@ -357,13 +363,22 @@ bool THttpRequest::TExchange::ReadBody() {
   // Sized once for an announced length, so that a large body is not copied
   // as it grows; a length beyond any message is not trusted that far.
   if (expected > 0) buffer.reserve(size_t(std::min<int64_t>(expected, kMaxBodyReserve)));
+  TChunkedDecoder decoder;
+  std::string raw;
+  // Appends what has arrived to the body; false when nothing came.
+  auto read = [&]() -> bool {
+    if (!chunked) return Socket->ReadData(buffer);
+    raw.clear();
+    if (!Socket->ReadData(raw)) return false;
+    decoder.Feed(raw, buffer);
+    return true;
+  };
   const auto start = std::chrono::steady_clock::now();
   auto lastData = start;
-  size_t received = 0;  // once the buffer has been split and released
   auto addFigures = [&] {
     const int64_t took = MsSince(start);
     if (took > kSlowTransferMs) {
-      AddFigure(R.BytesReceived, int64_t(std::max(received, buffer.size())));
+      AddFigure(R.BytesReceived, int64_t(buffer.size()));
       AddFigure(R.ReceiveMs, took);
     }
   };
@@ -377,6 +392,12 @@ bool THttpRequest::TExchange::ReadBody() {
       addFigures();
       return false;
     }
+    if (decoder.Failed()) {
+      Error = "Bad chunked body: " + decoder.Error();
+      addFigures();
+      return false;
+    }
+    if (decoder.Done()) break;
     if (Passed(Deadline)) {
       Error = "Timed out while reading body";
       addFigures();
@@ -384,20 +405,24 @@ bool THttpRequest::TExchange::ReadBody() {
     }
     if (!Socket->Connected()) {
       // What the peer sent before it closed may still be waiting.
-      Socket->ReadData(buffer);
-      if (expected < 0) break;  // the close ends an answer without a length
-      if (int64_t(buffer.size()) >= expected) break;
-      Error = "Connection dropped while reading body";
+      read();
+      // The close ends an answer without any length.
+      const bool complete =
+          chunked ? decoder.Done() : expected < 0 || int64_t(buffer.size()) >= expected;
+      if (complete) break;
+      Error = decoder.Failed() ? "Bad chunked body: " + decoder.Error()
+                               : std::string("Connection dropped while reading body");
       addFigures();
       return false;
     }
     Socket->SetTimeout(SecondsLeft(Deadline));
-    if (Socket->ReadData(buffer)) {
+    if (read()) {
       lastData = std::chrono::steady_clock::now();
       if (MsLeft(Deadline) < kBodyGraceMs) Deadline = SteadyIn(kBodyGraceMs);
       if (expected < 0) continue;
     } else if (expected < 0) {
-      if (MsSince(lastData) >= kQuietBodyMs) break;
+      // Only an answer without any length ends when the peer goes quiet.
+      if (!chunked && MsSince(lastData) >= kQuietBodyMs) break;
       continue;
     }
     if (int64_t(buffer.size()) < expected) continue;
@@ -405,16 +430,14 @@ bool THttpRequest::TExchange::ReadBody() {
   }
   // Bytes past the announced length belong to no answer of ours.
   if (expected > 0 && int64_t(buffer.size()) > expected) buffer.resize(size_t(expected));
-  TStringList body = SplitLines(buffer);
-  received = buffer.size();
-  std::string().swap(buffer);  // the lines are the body now
   if (R.FTrace)
-    for (const auto &line : body) Trace(line);
-  Response.PutBody(std::move(body));
+    for (const auto &line : SplitLines(buffer)) Trace(line);
+  addFigures();
+  // Kept whole: the lines are split only for a caller that asks for them.
+  Response.PutBodyText(std::move(buffer));
   Trace(kReceivingClose);
   Trace("Time = " + FormatTraceTime(Now()));
   Trace("");
-  addFigures();
   return true;
 }
 

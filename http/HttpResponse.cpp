@@ -43,20 +43,47 @@ std::string THttpResponse::GetStatusText() {
 TStringList THttpResponse::GetBody() const {
   const int end = HeaderEnd();
   if (end < 0) return {};
+  if (FBodyHeld) return SplitLines(FBodyText);
   return TStringList(FLines.begin() + end + 1, FLines.end());
 }
 
 TStringList THttpResponse::TakeBody() {
   const int end = HeaderEnd();
   if (end < 0) return {};
+  if (FBodyHeld) {
+    TStringList body = SplitLines(FBodyText);
+    DropBodyText();
+    return body;
+  }
   TStringList body(std::make_move_iterator(FLines.begin() + end + 1),
                    std::make_move_iterator(FLines.end()));
   FLines.resize(size_t(end) + 1);
   return body;
 }
 
+std::string THttpResponse::TakeBodyText() {
+  const int end = HeaderEnd();
+  if (end < 0) return {};
+  std::string text;
+  if (FBodyHeld) {
+    text.swap(FBodyText);
+    DropBodyText();
+    return text;
+  }
+  size_t bytes = 0;
+  for (size_t i = size_t(end) + 1; i < FLines.size(); ++i) bytes += FLines[i].size() + 2;
+  text.reserve(bytes);
+  for (size_t i = size_t(end) + 1; i < FLines.size(); ++i) {
+    text += FLines[i];
+    text += "\r\n";
+  }
+  FLines.resize(size_t(end) + 1);
+  return text;
+}
+
 void THttpResponse::MergeHeaders(const TStringList &headers) {
   if (headers.empty()) return;
+  Settled();
   if (FLines.empty()) {
     FLines = headers;
     FLines.emplace_back();
@@ -76,15 +103,24 @@ void THttpResponse::MergeHeaders(const TStringList &headers) {
 }
 
 void THttpResponse::PutBody(const TStringList &body) {
+  DropBodyText();
   FLines.resize(BodyStart());
   FLines.insert(FLines.end(), body.begin(), body.end());
 }
 
 void THttpResponse::PutBody(TStringList &&body) {
+  DropBodyText();
   FLines.resize(BodyStart());
   FLines.reserve(FLines.size() + body.size());
   std::move(body.begin(), body.end(), std::back_inserter(FLines));
   body.clear();
+}
+
+void THttpResponse::PutBodyText(std::string body) {
+  DropBodyText();
+  FLines.resize(BodyStart());
+  FBodyText = std::move(body);
+  FBodyHeld = !FBodyText.empty();
 }
 
 size_t THttpResponse::BodyStart() {

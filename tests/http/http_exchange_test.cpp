@@ -146,6 +146,51 @@ TEST_F(HttpExchange, MultistatusWithoutLengthIsReadUntilThePeerGoesQuietOrCloses
   }
 }
 
+TEST_F(HttpExchange, ChunkedBodyArrivingInPiecesIsJoinedAndKeptAsSent) {
+  // Chunks of a message larger than one read, cut across reads anywhere.
+  std::string body;
+  for (int i = 0; body.size() < 300000; ++i) body += "line " + std::to_string(i) + "\r\n";
+  body += "no final line end";
+  std::string wire;
+  for (size_t at = 0, size = 1; at < body.size(); at += size, size = size * 3 + 1) {
+    const std::string chunk = body.substr(at, size);
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "%zx", chunk.size());
+    wire += std::string(hex) + "\r\n" + chunk + "\r\n";
+  }
+  wire += "0\r\n\r\n";
+  TTestHttpPeer peer([&wire](TPeerConnection &c, int index) {
+    c.ReadRequest();
+    // The length beside a chunked coding is void; the second answer's
+    // connection goes before its last chunk.
+    c.Send(Answer("200 OK", "Transfer-Encoding: chunked\r\nContent-Length: 3\r\n", "", false));
+    const std::string sent = index == 0 ? wire : wire.substr(0, wire.size() - 20);
+    for (size_t at = 0; at < sent.size(); at += 70001) {
+      c.Send(std::string_view(sent).substr(at, 70001));
+      c.Pause(5);
+    }
+  });
+  Aim(peer.Port(), "/svc", "GET");
+  Perform();
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(Status(), 200);
+  EXPECT_EQ(response.TakeBodyText(), body);
+  Perform();
+  EXPECT_EQ(error, "Connection dropped while reading body");
+}
+
+TEST_F(HttpExchange, BadChunkFramingEndsTheExchangeWithAnError) {
+  TTestHttpPeer peer([](TPeerConnection &c, int) {
+    c.ReadRequest();
+    c.Send(Answer("200 OK", "Transfer-Encoding: chunked\r\n", "", false));
+    c.Send("4\r\nabcdefgh\r\n0\r\n\r\n");
+    c.ClientClosed(2000);
+  });
+  Aim(peer.Port(), "/svc", "GET");
+  Perform();
+  EXPECT_EQ(error, "Bad chunked body: Chunk data longer than its size");
+}
+
 TEST_F(HttpExchange, AnswerWithoutLengthOtherThanMultistatusHasNoBody) {
   TTestHttpPeer peer([](TPeerConnection &c, int) {
     c.ReadRequest();

@@ -227,6 +227,48 @@ TEST(HttpResponseLines, PutBodyReplacesWhateverBodyWasThere) {
   EXPECT_EQ(Of(r), TStringList{"HTTP/1.1 200 OK"});
 }
 
+TEST(HttpResponseLines, ABodyTextIsSplitOnlyWhenLinesAreAskedFor) {
+  THttpResponse r;
+  r.MergeHeaders({"HTTP/1.1 200 OK", "A: 1"});
+  r.PutBodyText("b1\r\n\r\nb2\nb3");
+  // The headers are there without the body being split.
+  std::string value;
+  EXPECT_TRUE(r.GetHeader("A", value));
+  EXPECT_EQ(value, "1");
+  EXPECT_EQ(r.HeaderEnd(), 2);
+  EXPECT_EQ(r[0], "HTTP/1.1 200 OK");
+  EXPECT_EQ(r.GetBody(), (TStringList{"b1", "", "b2", "b3"}));
+  // Taken as text it comes back exactly as it was put, and only the
+  // headers stay.
+  EXPECT_EQ(r.TakeBodyText(), "b1\r\n\r\nb2\nb3");
+  EXPECT_EQ(Of(r), (TStringList{"HTTP/1.1 200 OK", "A: 1", ""}));
+  EXPECT_EQ(r.TakeBodyText(), "");
+
+  // Any line access splits it, as if it had been put as lines.
+  r.PutBodyText("x\r\ny\r\n");
+  EXPECT_EQ(r.Count(), 5);
+  EXPECT_EQ(r[4], "y");
+  EXPECT_EQ(r.SaveToString(), "HTTP/1.1 200 OK\r\nA: 1\r\n\r\nx\r\ny\r\n");
+  // Lines put as lines come back as text with CR LF after each.
+  EXPECT_EQ(r.TakeBodyText(), "x\r\ny\r\n");
+  r.PutBody({"p", ""});
+  EXPECT_EQ(r.TakeBodyText(), "p\r\n\r\n");
+
+  // A new body, lines or text, replaces a held one; clearing drops it.
+  r.PutBodyText("old");
+  r.PutBody({"new"});
+  EXPECT_EQ(Of(r), (TStringList{"HTTP/1.1 200 OK", "A: 1", "", "new"}));
+  r.PutBodyText("old");
+  r.PutBodyText("newer");
+  EXPECT_EQ(r.TakeBody(), TStringList{"newer"});
+  r.PutBodyText("gone");
+  r.Clear();
+  EXPECT_TRUE(r.Empty());
+  EXPECT_EQ(r.TakeBodyText(), "");
+  r.MergeHeaders({"HTTP/1.1 200 OK"});
+  EXPECT_TRUE(r.GetBody().empty());
+}
+
 TEST(HttpServiceBase, OverrideReplacesSchemeHostAndPortOnly) {
   SetServiceBaseOverride("http://127.0.0.1:4321");
   EXPECT_EQ(ApplyServiceBase("http://mail.example/svc/x.asp?a=1"),
