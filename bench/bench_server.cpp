@@ -72,8 +72,8 @@ struct TCounters {
 
 class TBenchConnection : public TQuorServerSpawnedSocket {
  public:
-  TBenchConnection(TQuorServer *server, std::unique_ptr<QTcpSocket> socket, TCounters *c)
-      : TQuorServerSpawnedSocket(server, std::move(socket)), FC(c) {}
+  TBenchConnection(TQuorServer *server, std::unique_ptr<TByteTransport> transport, TCounters *c)
+      : TQuorServerSpawnedSocket(server, std::move(transport)), FC(c) {}
   void HandleLine(const std::string &line) override {
     if (line == "SEND") {
       TStringList lines(kLines, std::string(kLineBytes - 2, 's'));
@@ -100,8 +100,9 @@ class TBenchServer : public TQuorServer {
   }
 
  protected:
-  TQuorServerSpawnedSocket *CreateSpawnedSocket(std::unique_ptr<QTcpSocket> socket) override {
-    return new TBenchConnection(this, std::move(socket), FC);
+  TQuorServerSpawnedSocket *CreateSpawnedSocket(
+      std::unique_ptr<TByteTransport> transport) override {
+    return new TBenchConnection(this, std::move(transport), FC);
   }
 
  private:

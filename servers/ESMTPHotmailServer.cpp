@@ -1,6 +1,5 @@
 #include "servers/ESMTPHotmailServer.h"
 
-#include <QTcpSocket>
 #include <algorithm>
 
 #include "BuildConfig.h"
@@ -54,15 +53,15 @@ TESMTPHotmailServer::~TESMTPHotmailServer() {
 }
 
 TQuorServerSpawnedSocket *TESMTPHotmailServer::CreateSpawnedSocket(
-    std::unique_ptr<QTcpSocket> socket) {
-  return new TESMTPHotmailServerSpawnedSocket(this, std::move(socket));
+    std::unique_ptr<TByteTransport> transport) {
+  return new TESMTPHotmailServerSpawnedSocket(this, std::move(transport));
 }
 
 // ---- TESMTPHotmailServerSpawnedSocket --------------------------------------
 
 TESMTPHotmailServerSpawnedSocket::TESMTPHotmailServerSpawnedSocket(
-    TESMTPHotmailServer *server, std::unique_ptr<QTcpSocket> socket)
-    : TQuorServerSpawnedSocket(server, std::move(socket)) {
+    TESMTPHotmailServer *server, std::unique_ptr<TByteTransport> transport)
+    : TQuorServerSpawnedSocket(server, std::move(transport)) {
   FSaveInSent = server->SaveInSent;
   FMaxMessageBytes = server->MaxMessageBytes;
   if (ConnectionLimitExceeded())

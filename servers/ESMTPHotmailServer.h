@@ -28,12 +28,13 @@ class TESMTPHotmailServer : public TQuorServer {
   int64_t MaxMessageBytes = 32 * 1024 * 1024;
 
  protected:
-  TQuorServerSpawnedSocket *CreateSpawnedSocket(std::unique_ptr<QTcpSocket> socket) override;
+  TQuorServerSpawnedSocket *CreateSpawnedSocket(std::unique_ptr<TByteTransport> transport) override;
 };
 
 class TESMTPHotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
  public:
-  TESMTPHotmailServerSpawnedSocket(TESMTPHotmailServer *server, std::unique_ptr<QTcpSocket> socket);
+  TESMTPHotmailServerSpawnedSocket(TESMTPHotmailServer *server,
+                                   std::unique_ptr<TByteTransport> transport);
   ~TESMTPHotmailServerSpawnedSocket() override;
 
   void HandleLine(const std::string &line) override;

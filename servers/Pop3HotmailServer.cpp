@@ -1,6 +1,5 @@
 #include "servers/Pop3HotmailServer.h"
 
-#include <QTcpSocket>
 #include <algorithm>
 #include <exception>
 #include <unordered_set>
@@ -55,16 +54,16 @@ bool TPop3HotmailServer::TimeOutNoticeShown() { return GTimeOutNoticeShown; }
 void TPop3HotmailServer::ResetTimeOutNotice() { GTimeOutNoticeShown = false; }
 
 TQuorServerSpawnedSocket *TPop3HotmailServer::CreateSpawnedSocket(
-    std::unique_ptr<QTcpSocket> socket) {
-  return new TPop3HotmailServerSpawnedSocket(this, std::move(socket));
+    std::unique_ptr<TByteTransport> transport) {
+  return new TPop3HotmailServerSpawnedSocket(this, std::move(transport));
 }
 
 // ---------------------------------------------------------------------------
 // Connection
 
-TPop3HotmailServerSpawnedSocket::TPop3HotmailServerSpawnedSocket(TPop3HotmailServer *server,
-                                                                 std::unique_ptr<QTcpSocket> socket)
-    : TQuorServerSpawnedSocket(server, std::move(socket)),
+TPop3HotmailServerSpawnedSocket::TPop3HotmailServerSpawnedSocket(
+    TPop3HotmailServer *server, std::unique_ptr<TByteTransport> transport)
+    : TQuorServerSpawnedSocket(server, std::move(transport)),
       FUnreadOnly(server->UnreadOnly),
       FMarkRead(server->MarkRead),
       FGetBulkmail(server->GetBulkmail),

@@ -46,7 +46,7 @@ class TPop3HotmailServer : public TQuorServer {
   static void ResetTimeOutNotice();
 
  protected:
-  TQuorServerSpawnedSocket *CreateSpawnedSocket(std::unique_ptr<QTcpSocket> socket) override;
+  TQuorServerSpawnedSocket *CreateSpawnedSocket(std::unique_ptr<TByteTransport> transport) override;
 
  private:
   const bool *FTerminateFlag = nullptr;
@@ -58,7 +58,8 @@ class TPop3HotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
  public:
   enum : uint8_t { ps_BeforeBanner = 0, ps_AwaitUser = 1, ps_AwaitPass = 2, ps_Transaction = 3 };
 
-  TPop3HotmailServerSpawnedSocket(TPop3HotmailServer *server, std::unique_ptr<QTcpSocket> socket);
+  TPop3HotmailServerSpawnedSocket(TPop3HotmailServer *server,
+                                  std::unique_ptr<TByteTransport> transport);
   ~TPop3HotmailServerSpawnedSocket() override;
 
   void HandleLine(const std::string &line) override;
