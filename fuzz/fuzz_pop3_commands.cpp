@@ -29,6 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (top.size() > lines.size()) abort();
   for (size_t i = 0; i < top.size(); ++i)
     if (top[i] != lines[i]) abort();
+  // TOP on the message held as one text keeps the same lines, ending on a
+  // line end.
+  const std::string_view topText = TopOfText(text, k);
+  if (SplitLines(topText) != top) abort();
+  if (!topText.empty() && topText.size() < text.size() && topText.back() == '\r' &&
+      text[topText.size()] == '\n')
+    abort();
   StuffForPop3(lines);
   for (size_t i = 0; i + 1 < lines.size(); ++i)
     if (lines[i] == ".") abort();

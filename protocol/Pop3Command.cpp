@@ -59,3 +59,20 @@ void CutToTop(TStringList &lines, int lineCount) {
   size_t keep = headerEnd + 1 + static_cast<size_t>(lineCount < 0 ? 0 : lineCount);
   if (keep < lines.size()) lines.resize(keep);
 }
+
+std::string_view TopOfText(std::string_view text, int lineCount) {
+  // Lines end where SplitLines ends them: CR LF, a bare LF or a bare CR.
+  size_t p = 0;
+  auto skipLine = [&] {
+    while (p < text.size() && text[p] != '\r' && text[p] != '\n') ++p;
+    if (p < text.size() && text[p++] == '\r' && p < text.size() && text[p] == '\n') ++p;
+  };
+  bool headerEnded = false;
+  while (p < text.size() && !headerEnded) {
+    headerEnded = text[p] == '\r' || text[p] == '\n';
+    skipLine();
+  }
+  if (!headerEnded) return text;
+  for (int i = 0; i < lineCount && p < text.size(); ++i) skipLine();
+  return text.substr(0, p);
+}

@@ -3,6 +3,7 @@
 // fuzzed and tested on its own: command parsing and the shaping of message
 // text for the wire.
 #include <string>
+#include <string_view>
 
 #include "foundation/StrUtil.h"
 
@@ -48,3 +49,8 @@ void StuffForPop3(TStringList &lines);
 // Keeps the header, the empty line that ends it and the next LineCount body
 // lines. A message without an empty line is all header and is kept whole.
 void CutToTop(TStringList &lines, int lineCount);
+
+// The same cut on a message held as one text: the leading part of Text
+// whose SplitLines is what CutToTop leaves of SplitLines(Text), the last
+// kept line with its line end.
+std::string_view TopOfText(std::string_view text, int lineCount);

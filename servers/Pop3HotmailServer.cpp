@@ -497,10 +497,10 @@ void TPop3HotmailServerSpawnedSocket::DoUidl(const std::string &arg) {
 }
 
 bool TPop3HotmailServerSpawnedSocket::FetchMessage(const TBasicMailMsgInfo &info,
-                                                   TStringList &lines) {
+                                                   std::string &text) {
   std::string error;
   try {
-    FSession->GetMsg(info.Url, lines, error, kMsgAttempts);
+    FSession->GetMsgText(info.Url, text, error, kMsgAttempts);
   } catch (const std::exception &e) {
     error = e.what();
     if (error.empty()) error = "Retrieval failed";
@@ -536,11 +536,10 @@ void TPop3HotmailServerSpawnedSocket::DoRetr(const std::string &arg) {
   }
   Log("Received RETR Request with " + Quoted(arg) + " Getting msg. Uidl=" + uid, kLogDetailStep,
       false);
-  TStringList lines;
-  if (!FetchMessage(*info, lines)) return;
-  bool sent = SendReplyAndLines("+OK ", lines, true);
-  lines.clear();
-  lines.shrink_to_fit();
+  std::string text;
+  if (!FetchMessage(*info, text)) return;
+  bool sent = SendReplyAndText("+OK ", text, true);
+  std::string().swap(text);
   // A peer that went away during the transfer did not get the message: it
   // must not count as passed on, or it would be marked read and hidden.
   if (!sent || !StillConnected()) {
@@ -548,8 +547,12 @@ void TPop3HotmailServerSpawnedSocket::DoRetr(const std::string &arg) {
     CloseConnection();
   } else {
     Log("Successfully passed on message with UIDL = " + uid, kLogDetailStep, false);
+    // A message this connection has already passed on was recorded then
+    // (or found recorded); asking the record again on every repeat would
+    // only cost a query per RETR.
     TDownloadRecord *record = Record();
-    if (record && record->ReadEntry(Section(), uid) == TDownloadRecord::rv_None)
+    if (record && FPassedOn.count(uid) == 0 &&
+        record->ReadEntry(Section(), uid) == TDownloadRecord::rv_None)
       RecordWrite(uid, TDownloadRecord::rv_PassedOn);
     FPassedOn.insert(uid);
   }
@@ -580,10 +583,9 @@ void TPop3HotmailServerSpawnedSocket::DoTop(const std::string &arg) {
     SendLine("-ERR Message " + Quoted(arg) + " has been marked deleted.");
     return;
   }
-  TStringList lines;
-  if (!FetchMessage(*info, lines)) return;
-  CutToTop(lines, k);
-  if (SendReplyAndLines("+OK", lines, true) && StillConnected()) {
+  std::string text;
+  if (!FetchMessage(*info, text)) return;
+  if (SendReplyAndText("+OK", TopOfText(text, k), true) && StillConnected()) {
     Log("Successfully sent TOP for message UIDL = " + uid, kLogDetailStep, false);
   } else {
     Log("Inexplicably failed to send message TOP", kLogDetailRefusal, true);

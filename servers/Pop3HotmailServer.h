@@ -97,7 +97,7 @@ class TPop3HotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
   // 1-based message number in range, else 0.
   int MessageIndex(int n) const;
   bool MarkedDeleted(const std::string &uid) const { return FDeleted.count(uid) != 0; }
-  bool FetchMessage(const TBasicMailMsgInfo &info, TStringList &lines);
+  bool FetchMessage(const TBasicMailMsgInfo &info, std::string &text);
   // True when everything handed to the socket can still reach the peer.
   bool StillConnected() const;
   std::string Section() const { return TDownloadRecord::SectionFor(FUserId); }

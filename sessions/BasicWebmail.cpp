@@ -29,6 +29,22 @@ void TBasicWebMailSession::Log(const std::string &text, uint8_t detail, bool err
   if (FOnLog) FOnLog(text, detail, error);
 }
 
+void TBasicWebMailSession::GetMsgText(const std::string &url, std::string &text, std::string &error,
+                                      int attempts) {
+  TStringList lines;
+  GetMsg(url, lines, error, attempts);
+  size_t total = 0;
+  for (const std::string &line : lines) total += line.size() + 2;
+  text.clear();
+  text.reserve(total);
+  // A line that already carries its CR LF is sent without another, so it
+  // gets none here either.
+  for (const std::string &line : lines) {
+    text += line;
+    if (line.size() < 2 || line.compare(line.size() - 2, 2, "\r\n") != 0) text += "\r\n";
+  }
+}
+
 void TBasicWebMailSession::SetTerminateFlag(const bool *flag) { FTerminateFlag = flag; }
 const bool *TBasicWebMailSession::GetTerminateFlag() { return FTerminateFlag; }
 void TBasicWebMailSession::SetCancelFlag(const bool *flag) { FCancelFlag = flag; }

@@ -86,6 +86,13 @@ class TBasicWebMailSession {
   virtual void GetJunkMailList(TBasicMailMsgInfoList &list, std::string &error) = 0;
   virtual void GetMsg(const std::string &url, TStringList &lines, std::string &error,
                       int attempts) = 0;
+  // The same message as one text, each line ended by CR LF (or by whatever
+  // line end the service sent), for callers that pass it on whole: a
+  // message of megabytes held as one string per line costs several times
+  // its size. The default joins GetMsg's lines; a session that receives the
+  // text whole hands it over without ever splitting it.
+  virtual void GetMsgText(const std::string &url, std::string &text, std::string &error,
+                          int attempts);
   virtual void MarkMsgRead(const std::string &url, int attempts, std::string &error) = 0;
   virtual void DeleteMsgs(const TStringList &urls, std::string &error) = 0;
   virtual void DeleteMsg(const std::string &url);

@@ -358,18 +358,27 @@ void THttpMailSession::ListMessages(const std::string &folderUrl, TBasicMailMsgI
 
 void THttpMailSession::GetMsg(const std::string &url, TStringList &lines, std::string &error,
                               int attempts) {
+  std::string text;
+  GetMsgText(url, text, error, attempts);
+  lines = SplitLines(text);
+}
+
+void THttpMailSession::GetMsgText(const std::string &url, std::string &text, std::string &error,
+                                  int attempts) {
   TCriticalSectionGuard guard(FLock);
-  lines.clear();
+  text.clear();
   const auto attempt = [&]() {
-    lines.clear();
+    text.clear();
     std::string host;
     if (!Request->GetHeader("Host", host) || host.empty())
       host = UrlHost(ApplyServiceBase(BRELVANE_HOTMAIL_HTTPMAIL_URL));
     FillGetMsgRequest(*Request, url, host);
     Perform(error);
     if (Judge(error, 200, 200)) {
-      lines = Response->TakeBody();  // a message of megabytes is not held twice
-      if (lines.empty()) error = "Empty message text";
+      // Taken over as it was read: a message of megabytes is neither
+      // split into lines nor held twice.
+      text = Response->TakeBodyText();
+      if (text.empty()) error = "Empty message text";
     }
     return !error.empty();
   };

@@ -180,6 +180,15 @@ void TSmartWebmailSession::GetMsg(const std::string &url, TStringList &lines, st
   FInner->GetMsg(url, lines, error, attempts);
 }
 
+void TSmartWebmailSession::GetMsgText(const std::string &url, std::string &text, std::string &error,
+                                      int attempts) {
+  if (!FInner) {
+    error = "Internal Error: GetMsg before login";
+    return;
+  }
+  FInner->GetMsgText(url, text, error, attempts);
+}
+
 void TSmartWebmailSession::MarkMsgRead(const std::string &url, int attempts, std::string &error) {
   if (!FInner) {
     error = "Internal Error: MarkMsgRead before login";

@@ -37,6 +37,8 @@ class TSmartWebmailSession : public TBasicWebMailSession {
   void GetJunkMailList(TBasicMailMsgInfoList &list, std::string &error) override;
   void GetMsg(const std::string &url, TStringList &lines, std::string &error,
               int attempts) override;
+  void GetMsgText(const std::string &url, std::string &text, std::string &error,
+                  int attempts) override;
   void MarkMsgRead(const std::string &url, int attempts, std::string &error) override;
   void DeleteMsgs(const TStringList &urls, std::string &error) override;
   bool CheckLoggedOn() override;

@@ -86,4 +86,34 @@ TEST(Pop3Command, StuffingAndTopCut) {
   EXPECT_EQ(headerOnly, (TStringList{"A: 1", "B: 2"}));
 }
 
+// TOP on a message held as one text keeps exactly the lines CutToTop keeps
+// of its split form, whatever line ends the text uses, and ends on a line
+// end rather than halfway through a CR LF.
+TEST(Pop3TextShaping, TopOfTextKeepsWhatCutToTopKeepsOfTheSplitText) {
+  const std::string texts[] = {"",
+                               "A: 1\r\nB: 2",
+                               "A: 1\r\nB: 2\r\n",
+                               "A: 1\r\n\r\n",
+                               "A: 1\r\n\r\nbody 1\r\nbody 2\r\nbody 3",
+                               "A: 1\nB: 2\n\nx\ny\n",
+                               "A: 1\rB: 2\r\r.\r..two\rz",
+                               "\r\nbody right away\r\nmore",
+                               "A: 1\n\r\nx\r\n",
+                               "A: 1\r\n\n\r\r\n"};
+  for (const std::string &text : texts) {
+    for (int k : {-1, 0, 1, 2, 5}) {
+      TStringList cut = SplitLines(text);
+      CutToTop(cut, k);
+      const std::string_view top = TopOfText(text, k);
+      EXPECT_EQ(SplitLines(top), cut) << "k=" << k << " text=" << text;
+      EXPECT_EQ(text.compare(0, top.size(), top), 0);
+      // A kept CR is never separated from the LF after it.
+      if (!top.empty() && top.size() < text.size()) {
+        EXPECT_FALSE(top.back() == '\r' && text[top.size()] == '\n') << text;
+      }
+    }
+  }
+  EXPECT_EQ(TopOfText("A: 1\r\n\r\nb1\r\nb2\r\n", 1), "A: 1\r\n\r\nb1\r\n");
+}
+
 }  // namespace

@@ -131,6 +131,9 @@ TEST_F(SmartSessionTest, BeforeAnyLogonEveryMailboxOperationIsAnInternalError) {
   EXPECT_EQ(error, "Internal Error: junkmail listing before login");
   smart->GetMsg("u", lines, error, 5);
   EXPECT_EQ(error, "Internal Error: GetMsg before login");
+  std::string text = "stale";
+  smart->GetMsgText("u", text, error, 5);
+  EXPECT_EQ(error, "Internal Error: GetMsg before login");
   smart->MarkMsgRead("u", 5, error);
   EXPECT_EQ(error, "Internal Error: MarkMsgRead before login");
   smart->DeleteMsgs({"u"}, error);
@@ -188,6 +191,11 @@ TEST_F(SmartSessionTest, HttpMailThatWorksIsKeptWithTheSettingsHandedOn) {
   EXPECT_EQ(laterLog, std::vector<std::string>{"from inside"});
   EXPECT_EQ(http->Calls, (std::vector<std::string>{"GetMsg u1 5", "attempts=2",
                                                    "user=other@hotmail.com", "log"}));
+  // The text form reaches the inner session too (here through its lines).
+  std::string text;
+  smart->GetMsgText("u2", text, error, 3);
+  EXPECT_EQ(text, "http\r\n");
+  EXPECT_EQ(http->Calls.back(), "GetMsg u2 3");
 
   smart->Logoff();
   EXPECT_FALSE(smart->LoggedOn());

@@ -34,6 +34,12 @@ std::string TTestMailbox::AddMessage(const std::string &uidl, const TStringList 
   return UrlFor(uidl);
 }
 
+std::string TTestMailbox::AddMessageText(const std::string &uidl, const std::string &text) {
+  const std::string url = AddMessage(uidl, SplitLines(text), false, int64_t(text.size()));
+  FMessages[uidl].Text = text;
+  return url;
+}
+
 void TTestMailbox::SetFailure(TOperation op, const std::string &error, int failCount) {
   FFailure[op] = error;
   FFailCount[op] = failCount;
@@ -106,6 +112,18 @@ void TTestMailbox::GetMsg(const std::string &url, TStringList &lines, std::strin
     else
       error = "404 No such message " + url;
   }
+  End();
+}
+
+void TTestMailbox::GetMsgText(const std::string &url, std::string &text, std::string &error,
+                              int attempts) {
+  const TTestMessage *msg = FindByUrl(url);
+  if (!msg || msg->Text.empty()) {
+    TBasicWebMailSession::GetMsgText(url, text, error, attempts);
+    return;
+  }
+  FGetMsgAttempts.push_back(attempts);
+  if (Begin(op_GetMsg, error)) text = msg->Text;
   End();
 }
 

@@ -13,6 +13,9 @@
 struct TTestMessage {
   std::string Uidl;
   TStringList Lines;  // RFC 822 text, no line ends, no stuffing
+  // When not empty, the message as the service sends it whole, with the
+  // line ends it happens to use; GetMsg hands over its SplitLines.
+  std::string Text;
   bool IsRead = false;
   bool InJunk = false;
   // Reported size; kComputeSize gives the wire size of Lines.
@@ -47,6 +50,8 @@ class TTestMailbox : public TBasicWebMailSession {
   // Returns the message's Url.
   std::string AddMessage(const std::string &uidl, const TStringList &lines, bool isRead = false,
                          int64_t size = TTestMessage::kComputeSize, bool inJunk = false);
+  // A message held as one text; returns its Url.
+  std::string AddMessageText(const std::string &uidl, const std::string &text);
   static std::string UrlFor(const std::string &uidl) { return "test-msg:" + uidl; }
   static int64_t WireSize(const TStringList &lines);
 
@@ -81,6 +86,8 @@ class TTestMailbox : public TBasicWebMailSession {
   void GetJunkMailList(TBasicMailMsgInfoList &list, std::string &error) override;
   void GetMsg(const std::string &url, TStringList &lines, std::string &error,
               int attempts) override;
+  void GetMsgText(const std::string &url, std::string &text, std::string &error,
+                  int attempts) override;
   void MarkMsgRead(const std::string &url, int attempts, std::string &error) override;
   void DeleteMsgs(const TStringList &urls, std::string &error) override;
   bool CheckLoggedOn() override { return FLoggedOn; }
