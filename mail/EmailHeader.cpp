@@ -174,7 +174,14 @@ bool TEmailHeader::LoadFromReader(TLineReader &reader, bool skipLeadingEmpty) {
 bool TEmailHeader::LoadFromLines(TStringList &lines, bool consume) {
   TCriticalSectionGuard guard(FLock);
   if (consume) {
-    TLineBlock block(lines);
+    // Only the header block and the line after it can be read; the body of
+    // a large message is not copied for that.
+    size_t end = 0;
+    while (end < lines.size() && lines[end].empty()) ++end;
+    while (end < lines.size() && !lines[end].empty()) ++end;
+    if (end < lines.size()) ++end;
+    TLineBlock block;
+    for (size_t i = 0; i < end; ++i) block.Add(lines[i]);
     TLineReader reader(block);
     bool ok = LoadFromReader(reader, true);
     lines.erase(lines.begin(), lines.begin() + std::ptrdiff_t(reader.Pos));
