@@ -1,5 +1,7 @@
 // Costs of the HTTP exchange: the digest, the line-list work on a large
-// answer, and whole exchanges against a loopback server that answers at once.
+// answer, and whole exchanges against a loopback server that answers at once;
+// a 20 MB message answer taken as text and as lines beside curl fetching the
+// same URL from the same server.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -8,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -42,10 +45,12 @@ void BM_ResponseBody(benchmark::State &state) {
 }
 BENCHMARK(BM_ResponseBody)->Arg(1000)->Arg(100000);
 
-// Answers every request with a 207 whose body has the requested size.
+// Answers every request with a 207 whose body has the requested size, or
+// with the given body.
 class TQuickServer {
  public:
-  explicit TQuickServer(size_t bodySize) : FBody(bodySize, 'b') {
+  explicit TQuickServer(size_t bodySize) : TQuickServer(std::string(bodySize, 'b')) {}
+  explicit TQuickServer(std::string body) : FBody(std::move(body)) {
     FListen = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -116,6 +121,62 @@ void BM_Exchange(benchmark::State &state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * state.range(0));
 }
 BENCHMARK(BM_Exchange)->Arg(1000)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
+
+// A message of 20 MB in lines of about 75 bytes, as a GetMsg answer brings.
+const std::string &BigMessage() {
+  static const std::string text = [] {
+    std::string t = "From: a@example.com\r\nSubject: big\r\n\r\n";
+    for (int i = 0; t.size() < 20u * 1024 * 1024; ++i)
+      t += std::to_string(i) + " " + std::string(70, char('a' + i % 26)) + "\r\n";
+    return t;
+  }();
+  return text;
+}
+
+std::string ServerUrl(const TQuickServer &server) {
+  return "http://127.0.0.1:" + std::to_string(server.Port()) + "/msg";
+}
+
+// The exchange with the body taken whole (asLines false) or as a line list.
+void BigExchange(benchmark::State &state, bool asLines) {
+  TQuickServer server(BigMessage());
+  THttpRequest request;
+  THttpResponse response;
+  for (auto _ : state) {
+    request.Clear();
+    request.Add("GET blah HTTP/1.1");
+    request.Add("Host: blah");
+    request.Add("");
+    request.SetUrl(ServerUrl(server));
+    response.Clear();
+    std::string error;
+    request.PerformRequest(response, nullptr, error, Now() + SecondsToDays(30));
+    if (!error.empty()) state.SkipWithError(error.c_str());
+    if (asLines) {
+      TStringList lines = response.TakeBody();
+      benchmark::DoNotOptimize(lines.data());
+    } else {
+      std::string text = response.TakeBodyText();
+      if (text.size() != BigMessage().size()) state.SkipWithError("short body");
+    }
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(BigMessage().size()));
+}
+
+void BM_Exchange20MB_Text(benchmark::State &state) { BigExchange(state, false); }
+void BM_Exchange20MB_Lines(benchmark::State &state) { BigExchange(state, true); }
+
+void BM_Exchange20MB_Curl(benchmark::State &state) {
+  TQuickServer server(BigMessage());
+  const std::string command = "curl -s -f -o /dev/null '" + ServerUrl(server) + "'";
+  for (auto _ : state)
+    if (std::system(command.c_str()) != 0) state.SkipWithError("curl failed");
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(BigMessage().size()));
+}
+
+BENCHMARK(BM_Exchange20MB_Text)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
+BENCHMARK(BM_Exchange20MB_Lines)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
+BENCHMARK(BM_Exchange20MB_Curl)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
 
 }  // namespace
 
