@@ -148,6 +148,36 @@ class Pop3Test : public testing::Test {
 
 // ---------------------------------------------------------------------------
 
+// A message the service hands over whole, with whatever line ends it
+// used, reaches the client in the POP3 form: CR LF throughout, dots
+// stuffed, one terminating line, also when its last line has no end.
+TEST_F(Pop3Test, MessageTextWithMixedLineEndsGoesOutAsStuffedCrLfLines) {
+  Mailbox.AddMessageText("T1",
+                         "From: a@example.com\nSubject: raw\r\n\r\n.\rbare CR\n..two\r\nlast");
+  auto c = LoggedIn();
+  ASSERT_TRUE(c->Send("RETR 1\r\n"));
+  const std::string end = "\r\n.\r\n";
+  c->Drain(
+      [&](const std::string &got) {
+        return got.size() >= end.size() &&
+               got.compare(got.size() - end.size(), end.size(), end) == 0;
+      },
+      10000);
+  EXPECT_EQ(
+      c->Received(),
+      "+OK \r\nFrom: a@example.com\r\nSubject: raw\r\n\r\n..\r\nbare CR\r\n...two\r\nlast\r\n."
+      "\r\n");
+  std::string line;
+  while (c->ReadLine(line) && line != ".") {
+  }
+  EXPECT_EQ(Cmd(*c, "TOP 1 1"), "+OK");
+  EXPECT_EQ(Body(*c), (TStringList{"From: a@example.com", "Subject: raw", "", ".."}));
+  EXPECT_EQ(Cmd(*c, "TOP 1 0"), "+OK");
+  EXPECT_EQ(Body(*c), (TStringList{"From: a@example.com", "Subject: raw", ""}));
+  Quit(*c);
+  EXPECT_EQ(Record("T1"), TDownloadRecord::rv_PassedOn);
+}
+
 TEST_F(Pop3Test, SecondConnectionIsServedWhileTheFirstWaitsInTheMailbox) {
   Mailbox.AddMessage("U1", Msg("slow", {"body"}));
   auto first = LoggedIn();
