@@ -26,6 +26,11 @@ namespace {
 // handed to the kernel with as few calls as it will take; the kernel's own
 // send buffer is the only queue, so a large message is never held twice.
 constexpr size_t kSendBlock = 256 * 1024;
+// Runs of a message text at least this long that need no change are written
+// from the text itself instead of being copied into a block; the first
+// kDirectJoin bytes of such a run go with the block before it.
+constexpr size_t kDirectRun = 32 * 1024;
+constexpr size_t kDirectJoin = 16 * 1024;
 // The pause after an attempt that the peer's full window left unwritten.
 constexpr int kWritePauseMs = 10;
 // Lines longer than this are logged as a possible overflow attempt (and accepted).
@@ -616,7 +621,8 @@ bool TQuorServerSpawnedSocket::MayStartReply(const std::string &reply) {
 
 TQuorServerSpawnedSocket::TBlockFiller TQuorServerSpawnedSocket::LineListFiller(
     const TStringList &lines, bool dotStuff) {
-  return [&lines, dotStuff, next = size_t(0)](std::string &block, size_t limit) mutable {
+  return [&lines, dotStuff, next = size_t(0)](std::string &block, size_t limit,
+                                              const TDirectWrite &) mutable {
     while (next < lines.size() && block.size() < limit) {
       const std::string &line = lines[next++];
       if (dotStuff && !line.empty() && line[0] == '.') block += '.';
@@ -635,16 +641,23 @@ TQuorServerSpawnedSocket::TBlockFiller TQuorServerSpawnedSocket::TextFiller(std:
   // the list ever being built.
   // Text already in that form is copied in runs of many lines; only a dot
   // to add or a line end to replace breaks a run.
-  return [text, dotStuff, p = size_t(0)](std::string &block, size_t limit) mutable {
+  // A long run is written from the text itself rather than copied.
+  return [text, dotStuff, p = size_t(0)](std::string &block, size_t limit,
+                                         const TDirectWrite &direct) mutable {
     const size_t end = text.size();
     size_t run = p;  // start of the bytes that go out as they are
+    bool failed = false;
     auto flushRun = [&](size_t to) {
-      block.append(text.data() + run, to - run);
+      if (to - run >= kDirectRun)
+        failed = !direct(text.substr(run, to - run));
+      else
+        block.append(text.data() + run, to - run);
       run = to;
+      return !failed;
     };
     while (p < end && block.size() + (p - run) < limit) {
       if (dotStuff && text[p] == '.') {
-        flushRun(p);
+        if (!flushRun(p)) return false;
         block += '.';
       }
       const size_t eol = NextLineEnd(text, p);
@@ -652,12 +665,11 @@ TQuorServerSpawnedSocket::TBlockFiller TQuorServerSpawnedSocket::TextFiller(std:
         p = eol + 2;
         continue;
       }
-      flushRun(eol);
+      if (!flushRun(eol)) return false;
       block += "\r\n";
       p = run = std::min(eol + 1, end);
     }
-    flushRun(p);
-    return p < end;
+    return flushRun(p) && p < end;
   };
 }
 
@@ -685,7 +697,19 @@ bool TQuorServerSpawnedSocket::SendBlocks(const std::string *reply, const TBlock
     block.clear();
     return ok;
   };
-  while (fill(block, kSendBlock))
+  const TDirectWrite direct = [&](std::string_view run) {
+    // The start of the run leaves with what the block holds, so that a dot
+    // or a line end just added is not a packet of its own.
+    if (!block.empty()) {
+      const size_t joined = std::min(run.size(), kDirectJoin);
+      block.append(run.data(), joined);
+      run.remove_prefix(joined);
+      if (!flush()) return false;
+    }
+    if (!run.empty()) ok = !FClosing && Connected() && WriteBytes(run);
+    return ok;
+  };
+  while (fill(block, kSendBlock, direct) && ok)
     if (!flush()) break;
   if (ok && dotStuff) block += ".\r\n";
   if (ok) flush();

@@ -237,9 +237,14 @@ class TQuorServerSpawnedSocket : public QObject, private TByteTransportListener 
   // the peer's window is full; false when it gave up (closing, peer gone,
   // stalled).
   bool WriteBytes(std::string_view data);
+  // Writes Run after what the block holds, from where it lies; false when
+  // the connection failed.
+  using TDirectWrite = std::function<bool(std::string_view run)>;
   // Appends the next lines of a text in their wire form to Block until it
-  // holds at least Limit bytes; false once the text is used up.
-  using TBlockFiller = std::function<bool(std::string &block, size_t limit)>;
+  // holds at least Limit bytes, handing long runs that need no change to
+  // Direct instead; false once the text is used up.
+  using TBlockFiller =
+      std::function<bool(std::string &block, size_t limit, const TDirectWrite &direct)>;
   static TBlockFiller LineListFiller(const TStringList &lines, bool dotStuff);
   static TBlockFiller TextFiller(std::string_view text, bool dotStuff);
   // The checks and log line before a reply that opens a transfer.

@@ -60,8 +60,9 @@ TStringList StuffingLines() {
 // Texts whose line ends and dots a text sent whole must treat exactly as
 // the line list SplitLines makes of it: nothing, a lone dot with and
 // without its line end, bare LF and bare CR, LF CR (two ends), a last
-// line without an end or ending in a bare CR, dots opening lines, and a
-// text of several send blocks mixing every kind of line end.
+// line without an end or ending in a bare CR, dots opening lines, a text
+// of several send blocks mixing every kind of line end, and long runs of
+// lines that need no change.
 std::vector<std::string> TrickyTexts() {
   std::vector<std::string> texts = {"",
                                     ".",
@@ -78,6 +79,15 @@ std::vector<std::string> TrickyTexts() {
   int i = 0;
   for (const std::string &line : StuffingLines()) big += line + ends[i++ % 4];
   texts.push_back(big);
+  // Long runs already in their wire form (written from the text itself),
+  // each broken by a dot, a bare LF or a bare CR.
+  std::string runs;
+  for (int r = 0; r < 12; ++r) {
+    for (int l = 0; l < 600 + 37 * r; ++l)
+      runs += "run " + std::to_string(l) + std::string(90, 'r') + "\r\n";
+    runs += r % 3 == 0 ? ".dot\r\n" : r % 3 == 1 ? "bare LF\n" : "bare CR\r";
+  }
+  texts.push_back(runs);
   return texts;
 }
 
