@@ -154,7 +154,12 @@ class THttpRequest::TExchange {
   bool OpenConnection(const std::string &host, int port);
   bool Send();
   bool ReadHeaders(bool &ended);
+  // The body's announced length; -1 when it says where it ends itself
+  // (chunked) or ends at the close, 0 when there is none.
+  int64_t ExpectedBodyLength(bool &chunked);
   bool ReadBody();
+  // Hands the whole body over (and to the trace).
+  void KeepBody(std::string &&body);
   void TakeCookies();
   TNext Redirects();
   TNext Authentication();
@@ -342,20 +347,21 @@ bool THttpRequest::TExchange::ReadHeaders(bool &ended) {
   return true;
 }
 
-bool THttpRequest::TExchange::ReadBody() {
+int64_t THttpRequest::TExchange::ExpectedBodyLength(bool &chunked) {
   std::string text;
   int code = 0;
   const bool haveCode = Response.GetStatusCode(code);
   // A chunked body says where it ends itself; a length beside it is void.
-  const bool chunked =
-      Response.GetHeader("Transfer-Encoding", text) && ContainsText(text, "chunked");
-  int64_t expected = 0;
-  if (chunked)
-    expected = -1;
-  else if (Response.GetHeader("Content-Length", text))
-    expected = StrToInt64Def(Trim(text), 1000000);
-  else if (haveCode && code == 207)
-    expected = -1;
+  chunked = Response.GetHeader("Transfer-Encoding", text) && ContainsText(text, "chunked");
+  if (chunked) return -1;
+  if (Response.GetHeader("Content-Length", text)) return StrToInt64Def(Trim(text), 1000000);
+  if (haveCode && code == 207) return -1;
+  return 0;
+}
+
+bool THttpRequest::TExchange::ReadBody() {
+  bool chunked = false;
+  const int64_t expected = ExpectedBodyLength(chunked);
   if (expected == 0) return true;
 
   StretchSteadyDeadline(Deadline, expected, R.BytesReceived, R.ReceiveMs);
@@ -430,15 +436,19 @@ bool THttpRequest::TExchange::ReadBody() {
   }
   // Bytes past the announced length belong to no answer of ours.
   if (expected > 0 && int64_t(buffer.size()) > expected) buffer.resize(size_t(expected));
-  if (R.FTrace)
-    for (const auto &line : SplitLines(buffer)) Trace(line);
   addFigures();
+  KeepBody(std::move(buffer));
+  return true;
+}
+
+void THttpRequest::TExchange::KeepBody(std::string &&body) {
+  if (R.FTrace)
+    for (const auto &line : SplitLines(body)) Trace(line);
   // Kept whole: the lines are split only for a caller that asks for them.
-  Response.PutBodyText(std::move(buffer));
+  Response.PutBodyText(std::move(body));
   Trace(kReceivingClose);
   Trace("Time = " + FormatTraceTime(Now()));
   Trace("");
-  return true;
 }
 
 void THttpRequest::TExchange::TakeCookies() {
