@@ -175,34 +175,54 @@ void TWebmailScrapeSession::GetJunkMailList(TBasicMailMsgInfoList &list, std::st
   }
 }
 
-void TWebmailScrapeSession::GetMsg(const std::string &url, TStringList &lines, std::string &error,
-                                   int attempts) {
-  TCriticalSectionGuard guard(FLock);
-  if (!BrowserReady(error)) return;
+std::unique_ptr<TEmailMsg> TWebmailScrapeSession::FetchMessage(const std::string &url,
+                                                               std::string &error, int attempts) {
   std::unique_ptr<TEmailMsg> message;
-  try {
-    message = FScraper->ReadMessage(url, error);
-  } catch (const std::exception &e) {
-    error = std::string("Unexpected problem reading msg: ") + e.what();
-  }
-  if (error.empty() && !message) error = "Unexpected problem reading msg: no message";
-  // Freed messages would otherwise leave a copy of the mail in the
-  // temporary folder.
-  if (message) message->SetSaveOnDestroy(false);
-  if (error.empty()) {
-    message->GetRawMail(lines, true);
-  } else if (Stopped()) {
-    error = "Terminated";
-  } else if (attempts >= 0) {
-    Log("Failed to get email with:" + error + ". Retrying...", kDetailRetry, true);
+  for (;;) {
+    error.clear();
     message.reset();
-    GetMsg(url, lines, error, attempts - 1);
+    try {
+      message = FScraper->ReadMessage(url, error);
+    } catch (const std::exception &e) {
+      error = std::string("Unexpected problem reading msg: ") + e.what();
+    }
+    if (error.empty() && !message) error = "Unexpected problem reading msg: no message";
+    // Freed messages would otherwise leave a copy of the mail in the
+    // temporary folder.
+    if (message) message->SetSaveOnDestroy(false);
+    if (error.empty()) break;
+    if (Stopped()) {
+      error = "Terminated";
+      break;
+    }
+    if (attempts < 0) break;
+    Log("Failed to get email with:" + error + ". Retrying...", kDetailRetry, true);
+    --attempts;
   }
   // Opening the page marked the message read on the site although nobody
   // has seen it yet.
   if (url.find("msgread=1") == std::string::npos &&
       std::find(FOpenedUnread.begin(), FOpenedUnread.end(), url) == FOpenedUnread.end())
     FOpenedUnread.push_back(url);
+  if (!error.empty()) message.reset();
+  return message;
+}
+
+void TWebmailScrapeSession::GetMsg(const std::string &url, TStringList &lines, std::string &error,
+                                   int attempts) {
+  TCriticalSectionGuard guard(FLock);
+  if (!BrowserReady(error)) return;
+  if (auto message = FetchMessage(url, error, attempts)) message->GetRawMail(lines, true);
+}
+
+// Written straight to one text: a list of one string per line would cost the
+// gateway nearly twice the message again on the way to the mail program.
+void TWebmailScrapeSession::GetMsgText(const std::string &url, std::string &text,
+                                       std::string &error, int attempts) {
+  TCriticalSectionGuard guard(FLock);
+  text.clear();
+  if (!BrowserReady(error)) return;
+  if (auto message = FetchMessage(url, error, attempts)) message->GetRawMailText(text, true);
 }
 
 void TWebmailScrapeSession::MarkMsgRead(const std::string &url, int attempts, std::string &error) {

@@ -41,6 +41,8 @@ class TWebmailScrapeSession : public TBasicWebMailSession {
   void GetJunkMailList(TBasicMailMsgInfoList &list, std::string &error) override;
   void GetMsg(const std::string &url, TStringList &lines, std::string &error,
               int attempts) override;
+  void GetMsgText(const std::string &url, std::string &text, std::string &error,
+                  int attempts) override;
   void MarkMsgRead(const std::string &url, int attempts, std::string &error) override;
   void DeleteMsgs(const TStringList &urls, std::string &error) override;
   bool CheckLoggedOn() override;
@@ -56,6 +58,10 @@ class TWebmailScrapeSession : public TBasicWebMailSession {
   // Clears Error, or sets it to the no-browser text when there is no
   // scraper to drive; every operation starts with it.
   bool BrowserReady(std::string &error) const;
+  // Reads the message's page, trying Attempts more times after a failure
+  // unless stopped; null with Error set when no try succeeded. The caller
+  // holds the lock and has a browser.
+  std::unique_ptr<TEmailMsg> FetchMessage(const std::string &url, std::string &error, int attempts);
   bool Stopped() const;
   void ForgetOpenedUnread(const std::string &url);
 

@@ -206,6 +206,21 @@ TEST_F(ScrapeSessionTest, FetchRetriesFollowTheTryCount) {
   EXPECT_EQ(Site->ReadCalls, 2);
   EXPECT_EQ(lines,
             (TStringList{"From: someone@example.com", "Subject: message M1", "", "body of M1"}));
+
+  // As one text, the same lines with CR LF, after the same tries.
+  Site->ReadCalls = 0;
+  Site->ReadErrors = {"Timed out reading msg.", "Timed out reading msg."};
+  std::string text = "left over";
+  Session->GetMsgText(address, text, error, 1);
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(Site->ReadCalls, 3);
+  EXPECT_EQ(text, "From: someone@example.com\r\nSubject: message M1\r\n\r\nbody of M1\r\n");
+  Site->ReadCalls = 0;
+  Site->ReadErrors = {"Timed out reading msg.", "Timed out reading msg."};
+  Session->GetMsgText(address, text, error, 0);
+  EXPECT_EQ(error, "Timed out reading msg.");
+  EXPECT_EQ(Site->ReadCalls, 2);
+  EXPECT_EQ(text, "");
 }
 
 TEST_F(ScrapeSessionTest, AStopDuringAFetchEndsItWithoutRetrying) {
