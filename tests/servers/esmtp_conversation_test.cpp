@@ -10,6 +10,7 @@
 #include "servers/ESMTPHotmailServer.h"
 #include "support/LoopbackClient.h"
 #include "support/ScriptedConversation.h"
+#include "support/ServerTestKit.h"
 #include "support/TestMailbox.h"
 
 namespace {
@@ -54,18 +55,10 @@ class EsmtpConversation : public testing::Test {
   }
   // Sends Request (CR LF added) and returns the reply lines up to the last one.
   static TStringList Say(TScriptedConversation &c, const std::string &request) {
-    TStringList reply;
-    EXPECT_TRUE(c.Send(request + "\r\n"));
-    std::string line;
-    while (c.ReadLine(line)) {
-      reply.push_back(line);
-      if (line.size() < 4 || line[3] != '-') break;
-    }
-    return reply;
+    return SmtpReply(c, request);
   }
   static std::string Say1(TScriptedConversation &c, const std::string &request) {
-    TStringList r = Say(c, request);
-    return r.empty() ? "<nothing>" : r.back();
+    return SmtpLastLine(c, request);
   }
   bool LogHas(const std::string &part) const {
     for (const auto &l : FLog)

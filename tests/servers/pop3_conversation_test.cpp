@@ -16,6 +16,7 @@
 #include "sessions/Notifier.h"
 #include "support/LoopbackClient.h"
 #include "support/ScriptedConversation.h"
+#include "support/ServerTestKit.h"
 #include "support/TestMailbox.h"
 
 namespace fs = std::filesystem;
@@ -23,20 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const char *const kBanner = "+OK Welcome to Brelvane POP gateway";
-
-class TRecordingNotifier : public TNotifier {
- public:
-  void ShowMessage(const std::string &title, const std::string &text) override {
-    Shown.emplace_back(title, text);
-  }
-  std::vector<std::pair<std::string, std::string>> Shown;
-};
-
-TStringList Msg(const std::string &subject, const TStringList &body) {
-  TStringList lines = {"From: a@example.com", "Subject: " + subject, ""};
-  lines.insert(lines.end(), body.begin(), body.end());
-  return lines;
-}
 
 class Pop3Conversation : public testing::Test {
  protected:
