@@ -61,6 +61,20 @@ inline size_t NextLineEnd(std::string_view text, size_t from) {
   return text.size();
 }
 
+// A reply as it goes on the wire: one line ending in CR LF. Replies echo
+// the client's own text (a user name decoded from base64, a command), and a
+// CR or LF in it would end the reply early and make the rest read as the
+// answer to the client's next command; inside the line each becomes a blank.
+std::string AsReplyLine(const std::string &text) {
+  std::string line = text;
+  const bool ended = line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0;
+  if (ended) line.resize(line.size() - 2);
+  std::replace_if(
+      line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  line += "\r\n";
+  return line;
+}
+
 std::string DemangledName(const std::type_info &type) {
   int status = 0;
   char *name = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
@@ -686,10 +700,7 @@ bool TQuorServerSpawnedSocket::SendBlocks(const std::string *reply, const TBlock
   block.reserve(kSendBlock + 1024);
   // The reply and the start of the text leave in one write, as one packet
   // for a small message.
-  if (reply) {
-    block += *reply;
-    if (reply->size() < 2 || reply->compare(reply->size() - 2, 2, "\r\n") != 0) block += "\r\n";
-  }
+  if (reply) block += AsReplyLine(*reply);
   bool ok = true;
   auto flush = [&] {
     if (block.empty()) return true;
@@ -727,9 +738,7 @@ void TQuorServerSpawnedSocket::SendLine(const std::string &text) {
     return;
   }
   if (FLogSentLines) Log("Sent: \"" + text + "\"", kLogDetailSentLine, false);
-  std::string data = text;
-  if (data.size() < 2 || data.compare(data.size() - 2, 2, "\r\n") != 0) data += "\r\n";
-  if (WriteBytes(data)) StartIdleTimer();
+  if (WriteBytes(AsReplyLine(text))) StartIdleTimer();
 }
 
 bool TQuorServerSpawnedSocket::WriteBytes(std::string_view data) {

@@ -117,6 +117,23 @@ TEST_F(EsmtpConversation, AuthenticatedConversationSendsTwoMessagesWithOneLogOn)
       LogHas("Received Auth User id with \"am9lQGhvdG1haWwuY29t\" decodes as joe@hotmail.com"));
 }
 
+// A user name is the client's own text, decoded from base64, so it may hold
+// line breaks; echoed in a reply it must never end that reply early or make
+// a second one (a client reading replies would take the rest as the answer
+// to its next command).
+TEST_F(EsmtpConversation, ALineBreakInTheUserNameStaysInsideItsReply) {
+  auto c = Connect();
+  Say(*c, "EHLO client.example");
+  EXPECT_EQ(Say1(*c, "AUTH LOGIN"), "334 VXNlcm5hbWU6");
+  EXPECT_EQ(Say1(*c, "YQ1iCmNAaG90bWFpbC5jb20="), "334 UGFzc3dvcmQ6");  // a CR b LF c@hotmail.com
+  EXPECT_EQ(Say1(*c, "c2VjcmV0"), "235 LOGIN authentication successful");
+  EXPECT_EQ(Say1(*c, "MAIL FROM:<joe@hotmail.com>"), "250 OK - mail from \"<joe@hotmail.com>\"");
+  EXPECT_EQ(Say1(*c, "RCPT TO:<a@example.org>"), "250 OK - Rcpt To \"<a@example.org>\"");
+  EXPECT_EQ(Say1(*c, "DATA"), "354 OK - Waiting for message text");
+  EXPECT_EQ(Say1(*c, "text\r\n."), "250 OK - message Received and Sent through a b c@hotmail.com");
+  EXPECT_EQ(c->Unread(), "");
+}
+
 TEST_F(EsmtpConversation, CommandsOutOfTurnAndUnknownOnesGetTheirReplies) {
   auto early = Connect(false);
   EXPECT_EQ(Say1(*early, "HELO x"), "301 Please wait for the greeting.");
