@@ -11,13 +11,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <typeinfo>
 
 #include "foundation/QuorUtil.h"
 #include "log/Log.h"
+#include "protocol/WireLines.h"
 #include "servers/QtSocketTransport.h"
 
 namespace {
@@ -42,24 +40,6 @@ constexpr int kTickMs = 1000;
 int GNestedHandlers = 0;
 constexpr int kMaxNestedHandlers = 8;
 constexpr int kDispatchRetryMs = 20;
-
-// Position of the first CR or LF at or after From, or the text's size.
-// Called once per line of a message of megabytes: sixteen bytes are looked
-// at in one step where the processor has the instructions for it.
-inline size_t NextLineEnd(std::string_view text, size_t from) {
-  size_t i = from;
-#if defined(__SSE2__)
-  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
-  for (; i + 16 <= text.size(); i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text.data() + i));
-    const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
-    if (hits != 0) return i + size_t(__builtin_ctz(unsigned(hits)));
-  }
-#endif
-  for (; i < text.size(); ++i)
-    if (text[i] == '\r' || text[i] == '\n') return i;
-  return text.size();
-}
 
 // A reply as it goes on the wire: one line ending in CR LF. Replies echo
 // the client's own text (a user name decoded from base64, a command), and a
@@ -654,7 +634,8 @@ TQuorServerSpawnedSocket::TBlockFiller TQuorServerSpawnedSocket::TextFiller(std:
   // the wire holds what SendLines puts there for the split list, without
   // the list ever being built.
   // Text already in that form is copied in runs of many lines; only a dot
-  // to add or a line end to replace breaks a run.
+  // to add or a line end to replace breaks a run, and such runs are found
+  // without stopping at every line.
   // A long run is written from the text itself rather than copied.
   return [text, dotStuff, p = size_t(0)](std::string &block, size_t limit,
                                          const TDirectWrite &direct) mutable {
@@ -673,6 +654,12 @@ TQuorServerSpawnedSocket::TBlockFiller TQuorServerSpawnedSocket::TextFiller(std:
       if (dotStuff && text[p] == '.') {
         if (!flushRun(p)) return false;
         block += '.';
+      }
+      const size_t budget = limit - std::min(limit, block.size() + (p - run));
+      const size_t plain = PlainLinesEnd(text, p, p + budget, dotStuff);
+      if (plain > p) {
+        p = plain;
+        continue;
       }
       const size_t eol = NextLineEnd(text, p);
       if (eol < end && text[eol] == '\r' && eol + 1 < end && text[eol + 1] == '\n') {
