@@ -17,15 +17,6 @@ constexpr int kMaxBadCommands = 10;
 
 std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
 
-// Error texts come from the service; a line break in one must not turn a
-// single reply into several.
-std::string OneLine(const std::string &text) {
-  std::string out = text;
-  for (char &c : out)
-    if (c == '\r' || c == '\n') c = ' ';
-  return out;
-}
-
 std::string DecodeBase64(const std::string &text) {
   try {
     return TBase64Decoder::Instance().DecodeLine(text);
@@ -375,7 +366,7 @@ void TESMTPHotmailServerSpawnedSocket::DoEndOfText() {
     FState = ss_Authenticated;
     Log("Failed to send mail through " + userId + "@" + svc + " with:" + error, kLogDetailStep,
         true);
-    SendLine("450 " + svc + " send failed with:" + OneLine(error));
+    SendLine("450 " + svc + " send failed with:" + error);
     return;
   }
   FRecipients.clear();
@@ -414,7 +405,7 @@ std::string TESMTPHotmailServerSpawnedSocket::TakeSession() {
     try {
       supplied = server->OnNeedSession(FUserId, FPassword);
     } catch (const std::exception &e) {
-      return std::string("454 Error ") + OneLine(e.what());
+      return std::string("454 Error ") + e.what();
     }
     if (!supplied) {
       Log("No cached account info.  Use authentication.", kLogDetailStep, true);
@@ -433,7 +424,7 @@ std::string TESMTPHotmailServerSpawnedSocket::TakeSession() {
       FOwnedSession =
           server && server->SessionFactory ? server->SessionFactory() : CreatePooledSession();
     } catch (const std::exception &e) {
-      return std::string("454 Error ") + OneLine(e.what());
+      return std::string("454 Error ") + e.what();
     }
     if (!FOwnedSession) return "454 Error no session available";
     FSession = FOwnedSession.get();
@@ -458,7 +449,7 @@ std::string TESMTPHotmailServerSpawnedSocket::LogOn() {
     std::string error;
     FSession->Logon(FUserId, FPassword, error);
     if (error.empty()) return std::string();
-    static const TGatewayLogonTexts kSmtpTexts{"535 ", "454 ", false, "requested payment", true};
+    static const TGatewayLogonTexts kSmtpTexts{"535 ", "454 ", false, "requested payment"};
     const std::string reply = LogonFailureReply(
         ClassifyLogonError(error, false), error, ServiceName(), FUserId, kSmtpTexts,
         [this](const std::string &text, uint8_t detail, bool isError) {
@@ -469,7 +460,7 @@ std::string TESMTPHotmailServerSpawnedSocket::LogOn() {
     return reply;
   } catch (const std::exception &e) {
     LetGoOfSession();
-    return std::string("454 Error ") + OneLine(e.what());
+    return std::string("454 Error ") + e.what();
   } catch (...) {
     LetGoOfSession();
     return "454 Error";

@@ -7,13 +7,6 @@ namespace {
 
 std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
 
-std::string OneLine(const std::string &text) {
-  std::string out = text;
-  for (char &c : out)
-    if (c == '\r' || c == '\n') c = ' ';
-  return out;
-}
-
 std::string ProbeWording(int probe, const std::string &svc) {
   switch (probe) {
     case cy_Reached:
@@ -51,8 +44,9 @@ std::string LogonFailureReply(TLogonFailure failure, const std::string &error,
                               const std::string &svc, const std::string &userId,
                               const TGatewayLogonTexts &texts, const TGatewayLog &log,
                               const TGatewayProbe &probe) {
-  const std::string shownError = texts.FlattenError ? OneLine(error) : error;
-  const std::string tail = " (Temporary error: " + shownError + ")";
+  // A line break in the service's text is made a blank where the reply is
+  // sent, as in every reply.
+  const std::string tail = " (Temporary error: " + error + ")";
   switch (failure) {
     case lf_None:
       return std::string();

@@ -28,8 +28,6 @@ struct TGatewayLogonTexts {
   std::string TemporaryPrefix;  // "+OK " / "454 "
   bool RejectionNamesUserId = false;
   std::string PaymentWording;  // after the service name on a 402
-  // Service error texts may hold line breaks; an SMTP reply must stay one line.
-  bool FlattenError = false;
 };
 
 using TGatewayLog = std::function<void(const std::string &text, uint8_t detail, bool error)>;

@@ -329,7 +329,7 @@ void TPop3HotmailServerSpawnedSocket::DoPass(const std::string &arg) {
     FState = ps_Transaction;
     FReachedTransaction = true;
   }
-  static const TGatewayLogonTexts kPop3Texts{"-ERR ", "+OK ", true, "Requested payment", false};
+  static const TGatewayLogonTexts kPop3Texts{"-ERR ", "+OK ", true, "Requested payment"};
   const std::string reply = LogonFailureReply(
       failure, error, svc, FUserId, kPop3Texts,
       [this](const std::string &text, uint8_t detail, bool isError) { Log(text, detail, isError); },

@@ -217,11 +217,12 @@ TEST_F(Pop3Conversation, TemporaryLogonFailureExplainsByProbeAndRefusesEverythin
   QTcpServer web;
   ASSERT_TRUE(web.listen(QHostAddress::LocalHost, 0));
   SetConnectivityProbeHost("127.0.0.1", web.serverPort());
-  Mailbox.SetFailure(TTestMailbox::op_Logon, "Connection reset", 1);
+  // The service's text holds a line break; the reply stays one line.
+  Mailbox.SetFailure(TTestMailbox::op_Logon, "Connection\r\nreset", 1);
   auto c = Connect();
   Cmd(*c, "USER jdoe@hotmail.com");
   EXPECT_EQ(Cmd(*c, "PASS pw", 20000),
-            "+OK Failed to reach Hotmail. Web is active. (Temporary error: Connection reset)");
+            "+OK Failed to reach Hotmail. Web is active. (Temporary error: Connection  reset)");
   EXPECT_EQ(Cmd(*c, "STAT"), "-ERR Could not connect to Hotmail");
   EXPECT_EQ(Cmd(*c, "USER x@y.z"), "-ERR Could not connect to Hotmail");
   EXPECT_EQ(Mailbox.Calls(TTestMailbox::op_Inbox), 0);
