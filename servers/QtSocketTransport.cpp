@@ -1,10 +1,14 @@
 #include "servers/QtSocketTransport.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -23,6 +27,7 @@ std::string AddressText(const QHostAddress &address) {
 
 // The error kinds the log reports: 0 general, 1 send, 2 receive, 3 connect,
 // 4 disconnect, 5 accept. Qt tells only some of them apart.
+constexpr int kReceiveError = 2;
 int ErrorKind(int qtError) {
   switch (qtError) {
     case QAbstractSocket::ConnectionRefusedError:
@@ -44,17 +49,27 @@ TQtSocketTransport::TQtSocketTransport(std::unique_ptr<QTcpSocket> socket)
   // the message after it are two writes: without this the second waits
   // for the peer's delayed acknowledgement of the first.
   s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+  if (s->socketDescriptor() >= 0)
+    FWatchFd = ::fcntl(static_cast<int>(s->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
   QObject::connect(s, &QTcpSocket::readyRead, s, [this] {
     if (FListener) FListener->TransportReadable();
   });
   QObject::connect(s, &QTcpSocket::disconnected, s, [this] {
+    ReleaseWatch();
     if (FListener) FListener->TransportDisconnected();
   });
   QObject::connect(s, &QTcpSocket::errorOccurred, s, [this](QAbstractSocket::SocketError e) {
-    // A peer that closes its end is no error; the disconnect takes care of
-    // it. The writer's own short waits for the peer end this way too.
-    if (e == QAbstractSocket::RemoteHostClosedError || e == QAbstractSocket::SocketTimeoutError)
+    if (e == QAbstractSocket::RemoteHostClosedError) {
+      const bool reset = PeerReset();
+      ReleaseWatch();
+      // A peer that closes its end is no error; the disconnect takes care
+      // of it. One that resets it has broken off the conversation.
+      if (reset && FListener) FListener->TransportError(static_cast<int>(e) + 1, kReceiveError);
       return;
+    }
+    // The writer's own short waits for the peer end this way.
+    if (e == QAbstractSocket::SocketTimeoutError) return;
+    if (FSocket->state() == QAbstractSocket::UnconnectedState) ReleaseWatch();
     // Qt's codes begin at 0, which to the connection means none.
     if (FListener) FListener->TransportError(static_cast<int>(e) + 1, ErrorKind(e));
   });
@@ -63,7 +78,23 @@ TQtSocketTransport::TQtSocketTransport(std::unique_ptr<QTcpSocket> socket)
 TQtSocketTransport::~TQtSocketTransport() {
   FListener = nullptr;
   QObject::disconnect(FSocket.get(), nullptr, nullptr, nullptr);
+  ReleaseWatch();
   FSocket->abort();
+}
+
+bool TQtSocketTransport::PeerReset() const {
+  if (FWatchFd < 0) return false;
+  tcp_info info{};
+  socklen_t length = sizeof info;
+  if (::getsockopt(FWatchFd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return false;
+  // A peer's orderly close leaves the socket waiting for ours; a reset
+  // leaves it closed outright.
+  return info.tcpi_state == TCP_CLOSE;
+}
+
+void TQtSocketTransport::ReleaseWatch() {
+  if (FWatchFd >= 0) ::close(FWatchFd);
+  FWatchFd = -1;
 }
 
 void TQtSocketTransport::SetListener(TByteTransportListener *listener) { FListener = listener; }
@@ -119,9 +150,15 @@ void TQtSocketTransport::WaitWritable(int ms) {
   ::poll(&ready, 1, ms);
 }
 
-void TQtSocketTransport::Close() { FSocket->close(); }
+void TQtSocketTransport::Close() {
+  ReleaseWatch();
+  FSocket->close();
+}
 
-void TQtSocketTransport::Abort() { FSocket->abort(); }
+void TQtSocketTransport::Abort() {
+  ReleaseWatch();
+  FSocket->abort();
+}
 
 std::string TQtSocketTransport::PeerAddress() const { return AddressText(FSocket->peerAddress()); }
 

@@ -29,6 +29,16 @@ class TQtSocketTransport : public TByteTransport {
   std::string LocalAddress() const override;
 
  private:
+  // Whether the peer reset the connection rather than closing it; asked
+  // when Qt reports the peer gone, before the watch is let go.
+  bool PeerReset() const;
+  void ReleaseWatch();
+
   std::unique_ptr<QTcpSocket> FSocket;
   TByteTransportListener *FListener = nullptr;
+  // A second descriptor of the same socket. Qt reads a reset as an ordinary
+  // end of stream and closes its descriptor before it says anything, so the
+  // socket's state can only be read through this one. It is let go
+  // whenever Qt's is closed, or the socket would stay open behind it.
+  int FWatchFd = -1;
 };

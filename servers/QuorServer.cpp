@@ -745,6 +745,9 @@ bool TQuorServerSpawnedSocket::WriteBytes(std::string_view data) {
       const int64_t heldBefore = FTransport->Queued();
       const int64_t written = FTransport->Send(data.substr(done));
       if (written < 0) {
+        // The peer reset the connection or is gone: a send error, which
+        // the log reports as the receiving side's are.
+        Log("Socket error:1", kLogDetailConnection, true);
         CloseConnection();
         return false;
       }

@@ -547,7 +547,7 @@ TEST_F(QuorServerTest, LinesNotVetoedReachTheDiagnosticFileUnderTheTranscriptNam
   EXPECT_EQ(text.find("Sent: "), std::string::npos);
 }
 
-TEST_F(QuorServerTest, PeerResettingWhileTheServerWritesEndsTheConnectionQuietly) {
+TEST_F(QuorServerTest, PeerResettingWhileTheServerWritesEndsTheConnectionWithASendError) {
   auto client = ConnectPastBanner();
   client->SetSmallReceiveBuffer();
   ASSERT_TRUE(client->Send("BIG 20\r\n"));
@@ -555,6 +555,22 @@ TEST_F(QuorServerTest, PeerResettingWhileTheServerWritesEndsTheConnectionQuietly
   ASSERT_TRUE(PumpUntil([&] { return FRecord.destroyed == 1; }, 20000));
   EXPECT_EQ(FServer->ActiveConnections(), 0);
   EXPECT_FALSE(LogHas(FRecord, "User connection timed out."));  // the reset ended it, not a stall
+  EXPECT_TRUE(LogHas(FRecord, "Socket error:1"));
+}
+
+// Qt reads a reset as an ordinary end of stream; the log must still tell
+// a peer that broke off from one that said goodbye.
+TEST_F(QuorServerTest, PeerResettingAnIdleConnectionIsLoggedAndAnOrderlyCloseIsNot) {
+  auto closing = ConnectPastBanner();
+  closing->Close();
+  ASSERT_TRUE(PumpUntil([&] { return FRecord.destroyed == 1; }, 10000));
+  EXPECT_FALSE(LogHas(FRecord, "Socket error"));
+
+  auto resetting = ConnectPastBanner();
+  resetting->Abort();
+  ASSERT_TRUE(PumpUntil([&] { return FRecord.destroyed == 2; }, 10000));
+  EXPECT_TRUE(LogHas(FRecord, "Socket error:2"));
+  EXPECT_EQ(FServer->ActiveConnections(), 0);
 }
 
 TEST_F(QuorServerTest, ClientThatNeverReadsIsTimedOutWithoutHangingTheServer) {
