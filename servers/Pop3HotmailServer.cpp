@@ -513,27 +513,35 @@ bool TPop3HotmailServerSpawnedSocket::FetchMessage(const TBasicMailMsgInfo &info
   return false;
 }
 
-void TPop3HotmailServerSpawnedSocket::DoRetr(const std::string &arg) {
+int TPop3HotmailServerSpawnedSocket::NamedMessage(const std::string &command,
+                                                  const std::string &arg,
+                                                  const std::string &missingLog) {
   std::string error;
   if (!LoadList(error)) {
-    SendLine("-ERR RETR failed with: " + error);
-    return;
+    SendLine("-ERR " + command + " failed with: " + error);
+    return 0;
   }
-  int n = MessageIndex(Pop3MessageNumber(arg));
+  const int n = MessageIndex(Pop3MessageNumber(arg));
   if (n == 0) {
-    Log("Received RETR Request with " + Quoted(arg) + " No such Message", kLogDetailClientError,
-        true);
+    Log(missingLog, kLogDetailClientError, true);
     SendLine("-ERR No such Message " + Quoted(arg));
-    return;
+    return 0;
   }
+  if (MarkedDeleted(FMsgList.Items(n - 1)->Uidl)) {
+    SendLine("-ERR Message " + Quoted(arg) + " has already been marked deleted.");
+    return 0;
+  }
+  return n;
+}
+
+void TPop3HotmailServerSpawnedSocket::DoRetr(const std::string &arg) {
+  const int n =
+      NamedMessage("RETR", arg, "Received RETR Request with " + Quoted(arg) + " No such Message");
+  if (n == 0) return;
   // Copied: a second connection may run while this one waits in GetMsg, but
   // the list belongs to this connection, so the entry stays put.
   const TBasicMailMsgInfo *info = FMsgList.Items(n - 1);
   const std::string uid = info->Uidl;
-  if (MarkedDeleted(uid)) {
-    SendLine("-ERR Message " + Quoted(arg) + " has already been marked deleted.");
-    return;
-  }
   Log("Received RETR Request with " + Quoted(arg) + " Getting msg. Uidl=" + uid, kLogDetailStep,
       false);
   std::string text;
@@ -595,23 +603,10 @@ void TPop3HotmailServerSpawnedSocket::DoTop(const std::string &arg) {
 }
 
 void TPop3HotmailServerSpawnedSocket::DoDele(const std::string &arg) {
-  std::string error;
-  if (!LoadList(error)) {
-    SendLine("-ERR DELE failed with: " + error);
-    return;
-  }
-  int n = MessageIndex(Pop3MessageNumber(arg));
-  if (n == 0) {
-    Log("Received DELE Request with " + Quoted(arg) + " - no such message", kLogDetailClientError,
-        true);
-    SendLine("-ERR No such Message " + Quoted(arg));
-    return;
-  }
+  const int n = NamedMessage("DELE", arg,
+                             "Received DELE Request with " + Quoted(arg) + " - no such message");
+  if (n == 0) return;
   const std::string uid = FMsgList.Items(n - 1)->Uidl;
-  if (MarkedDeleted(uid)) {
-    SendLine("-ERR Message " + Quoted(arg) + " has already been marked deleted.");
-    return;
-  }
   FDeleted.insert(uid);
   if (TDownloadRecord *record = Record()) {
     FDeletedBefore.emplace(uid, record->ReadEntry(Section(), uid));

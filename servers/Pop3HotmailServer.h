@@ -98,6 +98,11 @@ class TPop3HotmailServerSpawnedSocket : public TQuorServerSpawnedSocket {
   int MessageIndex(int n) const;
   bool MarkedDeleted(const std::string &uid) const { return FDeleted.count(uid) != 0; }
   bool FetchMessage(const TBasicMailMsgInfo &info, std::string &text);
+  // The number of the message a RETR or DELE names (1-based), or 0 after
+  // the error reply when the list cannot be had, there is no such message
+  // or it is marked deleted; MissingLog is logged for a missing one.
+  int NamedMessage(const std::string &command, const std::string &arg,
+                   const std::string &missingLog);
   // True when everything handed to the socket can still reach the peer.
   bool StillConnected() const;
   std::string Section() const { return TDownloadRecord::SectionFor(FUserId); }
