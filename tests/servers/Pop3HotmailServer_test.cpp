@@ -9,7 +9,6 @@
 #include <QTcpServer>
 #include <QTimer>
 #include <atomic>
-#include <filesystem>
 #include <thread>
 
 #include "BuildConfig.h"
@@ -18,48 +17,14 @@
 #include "servers/support/TestMailbox.h"
 #include "sessions/Notifier.h"
 #include "support/LoopbackClient.h"
+#include "support/Pop3GatewayFixture.h"
 #include "support/ServerTestKit.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
-const char *const kBanner = "+OK Welcome to Brelvane POP gateway";
-
-class Pop3Test : public testing::Test {
+class Pop3Test : public TPop3GatewayFixture {
  protected:
-  void SetUp() override {
-    FDir = fs::temp_directory_path() / ("brelvane-pop3-" + RandomText(10));
-    fs::create_directories(FDir);
-    SetProgramFolder(FDir.string());
-    TPop3HotmailServer::ResetTimeOutNotice();
-    SetNotifier(&FNotifier);
-    Server = std::make_unique<TPop3HotmailServer>();
-    Server->SetListenAddress("127.0.0.1");
-    Server->SetPort(0);
-    Server->SetBanner(kBanner);
-    Server->SetDownloadRecordPath((FDir / "record.sqlite").string());
-    Server->OnNeedSession = [this](const std::string &userId,
-                                   const std::string &password) -> TBasicWebMailSession * {
-      NeedSessionCalls.emplace_back(userId, password);
-      return RefuseSession ? nullptr : &Mailbox;
-    };
-    Server->SetOnLog([this](TQuorServer *, TQuorServerSpawnedSocket *, const std::string &text,
-                            uint8_t detail, bool error) {
-      Logs.push_back({text, detail, error});
-      return false;  // nothing into the diagnostic files
-    });
-    Server->SetActive(true);
-    Port = Server->BoundPort();
-  }
-
-  void TearDown() override {
-    Server.reset();
-    SetNotifier(nullptr);
-    SetProgramFolder("");
-    std::error_code ec;
-    fs::remove_all(FDir, ec);
-  }
+  void SetUp() override { StartGateway("brelvane-pop3-", true); }
 
   // Connected and past the banner.
   std::unique_ptr<TLoopbackClient> Connect() {
@@ -102,35 +67,6 @@ class Pop3Test : public testing::Test {
     EXPECT_TRUE(client.WaitClosed());
     if (lastConnection) WaitGone();
   }
-
-  void WaitGone() {
-    EXPECT_TRUE(PumpUntil([this] { return Server->ActiveConnections() == 0; }, 10000));
-  }
-
-  bool Logged(const std::string &text, int detail = -1) const {
-    for (const auto &l : Logs)
-      if (l.Text == text && (detail < 0 || l.Detail == detail)) return true;
-    return false;
-  }
-
-  int Record(const std::string &uid, const std::string &user = "jdoe@hotmail.com") {
-    return Server->DownloadRecord().ReadEntry(TDownloadRecord::SectionFor(user), uid, -7);
-  }
-
-  struct TLogLine {
-    std::string Text;
-    int Detail;
-    bool Error;
-  };
-
-  TTestMailbox Mailbox;  // outlives the server: connections log off in their clean-up
-  TRecordingNotifier FNotifier;
-  std::unique_ptr<TPop3HotmailServer> Server;
-  int Port = 0;
-  bool RefuseSession = false;
-  std::vector<std::pair<std::string, std::string>> NeedSessionCalls;
-  std::vector<TLogLine> Logs;
-  fs::path FDir;
 };
 
 // ---------------------------------------------------------------------------

@@ -10,40 +10,16 @@
 #include "servers/ESMTPHotmailServer.h"
 #include "support/LoopbackClient.h"
 #include "support/ScriptedConversation.h"
+#include "support/EsmtpGatewayFixture.h"
 #include "support/ServerTestKit.h"
 #include "support/TestMailbox.h"
 
 namespace {
 
-const char *const kBanner = "220 Welcome to the Brelvane SMTP gateway.";
-
-class EsmtpConversation : public testing::Test {
+class EsmtpConversation : public TEsmtpGatewayFixture {
  protected:
-  void SetUp() override {
-    // Never listening: every connection comes in through Adopt.
-    FServer = std::make_unique<TESMTPHotmailServer>();
-    FServer->SetBanner(kBanner);
-    FServer->SetMaxConnections(50);
-    FServer->SetOnLog([this](TQuorServer *, TQuorServerSpawnedSocket *, const std::string &text,
-                             uint8_t detail, bool) {
-      FLog.push_back(std::to_string(detail) + "|" + text);
-      return false;
-    });
-    FMailbox.SetExpectedPassword("secret");
-    // A pooled account for anonymous senders only when the test says so.
-    FServer->OnNeedSession = [this](const std::string &user, const std::string &password) {
-      FNeedSessionCalls.push_back(user + "/" + password);
-      if (user.empty() && !FPooled) return static_cast<TBasicWebMailSession *>(nullptr);
-      // As the pool does: the session carries the credentials asked for.
-      FMailbox.SetUserId(user.empty() ? "pooled@hotmail.com" : user);
-      FMailbox.SetPassword(user.empty() ? "secret" : password);
-      return static_cast<TBasicWebMailSession *>(&FMailbox);
-    };
-  }
-  void TearDown() override {
-    FServer.reset();
-    PumpFor(20);
-  }
+  // Never listening: every connection comes in through Adopt.
+  void SetUp() override { StartGateway(false); }
 
   // With ReadBanner, past the greeting; without, before the first tick.
   std::unique_ptr<TScriptedConversation> Connect(bool readBanner = true) {
@@ -60,17 +36,6 @@ class EsmtpConversation : public testing::Test {
   static std::string Say1(TScriptedConversation &c, const std::string &request) {
     return SmtpLastLine(c, request);
   }
-  bool LogHas(const std::string &part) const {
-    for (const auto &l : FLog)
-      if (l.find(part) != std::string::npos) return true;
-    return false;
-  }
-
-  std::unique_ptr<TESMTPHotmailServer> FServer;
-  TTestMailbox FMailbox;
-  bool FPooled = false;
-  TStringList FNeedSessionCalls;
-  TStringList FLog;
 };
 
 TEST_F(EsmtpConversation, AuthenticatedConversationSendsTwoMessagesWithOneLogOn) {

@@ -9,43 +9,15 @@
 #include "http/Connectivity.h"
 #include "servers/ESMTPHotmailServer.h"
 #include "support/LoopbackClient.h"
+#include "support/EsmtpGatewayFixture.h"
 #include "support/ServerTestKit.h"
 #include "support/TestMailbox.h"
 
 namespace {
 
-const char *const kBanner = "220 Welcome to the Brelvane SMTP gateway.";
-
-class EsmtpServerTest : public testing::Test {
+class EsmtpServerTest : public TEsmtpGatewayFixture {
  protected:
-  void SetUp() override {
-    FServer = std::make_unique<TESMTPHotmailServer>();
-    FServer->SetListenAddress("127.0.0.1");
-    FServer->SetPort(0);
-    FServer->SetBanner(kBanner);
-    FServer->SetMaxConnections(50);
-    FServer->SetOnLog([this](TQuorServer *, TQuorServerSpawnedSocket *, const std::string &text,
-                             uint8_t detail, bool) {
-      FLog.push_back(std::to_string(detail) + "|" + text);
-      return false;
-    });
-    FMailbox.SetExpectedPassword("secret");
-    // A pooled account for anonymous senders only when the test says so.
-    FServer->OnNeedSession = [this](const std::string &user, const std::string &password) {
-      FNeedSessionCalls.push_back(user + "/" + password);
-      if (user.empty() && !FPooled) return static_cast<TBasicWebMailSession *>(nullptr);
-      // As the pool does: the session carries the credentials asked for.
-      FMailbox.SetUserId(user.empty() ? "pooled@hotmail.com" : user);
-      FMailbox.SetPassword(user.empty() ? "secret" : password);
-      return static_cast<TBasicWebMailSession *>(&FMailbox);
-    };
-    FServer->SetActive(true);
-    FPort = FServer->BoundPort();
-  }
-  void TearDown() override {
-    FServer.reset();
-    PumpFor(20);
-  }
+  void SetUp() override { StartGateway(true); }
 
   std::unique_ptr<TLoopbackClient> Connect(bool readBanner = true) {
     auto client = std::make_unique<TLoopbackClient>();
@@ -64,18 +36,6 @@ class EsmtpServerTest : public testing::Test {
   static std::string Say1(TLoopbackClient &c, const std::string &request) {
     return SmtpLastLine(c, request);
   }
-  bool LogHas(const std::string &part) const {
-    for (const auto &l : FLog)
-      if (l.find(part) != std::string::npos) return true;
-    return false;
-  }
-
-  std::unique_ptr<TESMTPHotmailServer> FServer;
-  TTestMailbox FMailbox;
-  bool FPooled = false;
-  TStringList FNeedSessionCalls;
-  TStringList FLog;
-  int FPort = 0;
 };
 
 TEST_F(EsmtpServerTest, RefusalsForTheLimitAndForOtherMachines) {
