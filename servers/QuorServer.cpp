@@ -34,6 +34,11 @@ constexpr int kWritePauseMs = 10;
 // Lines longer than this are logged as a possible overflow attempt (and accepted).
 constexpr size_t kLongLine = 1000;
 constexpr int kTickMs = 1000;
+// Connections the kernel holds for the loop to take. When the queue is
+// full a new connection is dropped there, and one whose handshake has
+// already finished leaves its client waiting for a greeting that never
+// comes; a queue of five lost connections under a burst of mail programs.
+constexpr int kListenBacklog = 128;
 // Line handlers running at once, each inside the wait of the one below it
 // (one thread, one loop), and how many of them are let in before new lines
 // wait; the waiting ones look again this often.
@@ -94,7 +99,7 @@ std::vector<std::unique_ptr<QTcpServer>> TQuorServer::Listen() {
   std::vector<std::unique_ptr<QTcpServer>> listeners;
   auto open = [&](const QHostAddress &address, quint16 port) {
     auto listener = std::make_unique<QTcpServer>();
-    listener->setListenBacklogSize(5);
+    listener->setListenBacklogSize(kListenBacklog);
     QTcpServer *raw = listener.get();
     QObject::connect(raw, &QTcpServer::newConnection, [this, raw] { AcceptPending(raw); });
     if (!listener->listen(address, port)) throw ESocketError(listener->errorString().toStdString());
